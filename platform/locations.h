@@ -1,0 +1,45 @@
+// Where the program finds the places it works on: its own folder, the user's home, the
+// XDG folders, the environment and the mount table. Everything that names a location of
+// the machine goes through here, so a test can point every one of them at a sandbox.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace tidrex::platform {
+
+// The folder of the running executable, with a trailing "/".
+std::string ApplicationFolder();
+
+// The value of an environment variable, or nothing when it is unset.
+std::optional<std::string> Environment(const std::string& name);
+
+// The value of the first environment variable whose name equals `name` ignoring ASCII
+// case (the way Windows looks variables up), or nothing.
+std::optional<std::string> EnvironmentIgnoringCase(const std::string& name);
+
+// $HOME, else the password database; never with a trailing "/".
+std::string HomeFolder();
+
+// $XDG_CONFIG_HOME / $XDG_CACHE_HOME / $XDG_DATA_HOME when set to an absolute path,
+// else their defaults under the home folder.
+std::string XdgConfigHome();
+std::string XdgCacheHome();
+std::string XdgDataHome();
+
+// The XDG user folder named by `key` (for example "XDG_DESKTOP_DIR") in
+// user-dirs.dirs, or `fallback` below the home folder.
+std::string XdgUserDir(const std::string& key, const std::string& fallback);
+
+// The mount table that drive lookups read (normally /proc/self/mountinfo).
+std::string MountTablePath();
+
+// The sysfs root that removable-device lookups read (normally /sys).
+std::string SysfsRoot();
+
+// Test seams. An empty text restores the real location.
+void SetApplicationFolderForTesting(const std::string& folder);
+void SetMountTableForTesting(const std::string& path);
+void SetSysfsRootForTesting(const std::string& path);
+
+}  // namespace tidrex::platform

@@ -1,0 +1,387 @@
+#include "platform/private_profile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string_view>
+#include <unordered_map>
+
+namespace tidrex::platform {
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// One line of the file as a person editing it sees it.
+struct Parsed {
+  enum Kind { kBlank, kComment, kSection, kKey } kind = kBlank;
+  std::string_view name;   // section or key name, trimmed
+  std::string_view value;  // trimmed; only for keys with "="
+  bool has_value = false;
+};
+
+Parsed Classify(std::string_view line) {
+  Parsed p;
+  std::string_view t = Trim(line);
+  if (t.empty()) return p;
+  if (t.front() == ';') {
+    p.kind = Parsed::kComment;
+    return p;
+  }
+  if (t.front() == '[') {
+    p.kind = Parsed::kSection;
+    std::string_view inner = t.substr(1);
+    auto close = inner.rfind(']');
+    if (close != std::string_view::npos) inner = inner.substr(0, close);
+    p.name = Trim(inner);
+    return p;
+  }
+  p.kind = Parsed::kKey;
+  auto eq = t.find('=');
+  if (eq == std::string_view::npos) {
+    p.name = t;
+    return p;
+  }
+  p.name = Trim(t.substr(0, eq));
+  p.value = Trim(t.substr(eq + 1));
+  p.has_value = true;
+  return p;
+}
+
+// Splits at LF, CRLF and CR. Calls f(text, eol) for every line, the last one possibly
+// without an end; stops early when f returns false.
+template <class F>
+void ForEachLine(std::string_view text, F&& f) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) {
+      f(text.substr(pos), std::string_view());
+      return;
+    }
+    size_t eol_len = (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
+    if (!f(text.substr(pos, end - pos), text.substr(end, eol_len))) return;
+    pos = end + eol_len;
+  }
+}
+
+std::string_view WithoutBom(std::string_view line, bool first) {
+  if (first && line.substr(0, kBom.size()) == kBom) line.remove_prefix(kBom.size());
+  return line;
+}
+
+std::string CopyEntry(std::string_view value, size_t capacity) {
+  // The Windows reader drops one matching pair of quotes around a value.
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    value = value.substr(1, value.size() - 2);
+  // Values travel as C strings: a NUL ends them.
+  if (auto nul = value.find('\0'); nul != std::string_view::npos) value = value.substr(0, nul);
+  size_t room = capacity == 0 ? 0 : capacity - 1;
+  return std::string(value.substr(0, room));
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  out.clear();
+  out.reserve(static_cast<size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return true;
+}
+
+// The file as lines grouped by section, with indexes of the first section of each name and
+// the first key of each name inside it, as the Windows functions find them.
+class Document {
+ public:
+  explicit Document(std::string_view text) {
+    sections_.push_back({});  // lines before the first section header
+    bool first = true;
+    ForEachLine(text, [&](std::string_view line, std::string_view eol) {
+      Parsed p = Classify(WithoutBom(line, first));
+      first = false;
+      if (p.kind == Parsed::kSection) {
+        sections_.push_back({});
+        first_section_.emplace(Lower(p.name), sections_.size() - 1);
+      } else if (p.kind == Parsed::kKey && sections_.size() > 1) {
+        sections_.back().keys.emplace(Lower(p.name), sections_.back().lines.size());
+      }
+      sections_.back().lines.push_back({std::string(line), std::string(eol)});
+      return true;
+    });
+  }
+
+  void Write(const std::string& section, const std::string& key, const std::string& value) {
+    auto found = first_section_.find(Lower(section));
+    size_t s;
+    if (found == first_section_.end()) {
+      s = AppendSection(section);
+    } else {
+      s = found->second;
+    }
+    Section& sec = sections_[s];
+    auto k = sec.keys.find(Lower(key));
+    if (k != sec.keys.end()) {
+      Line& line = sec.lines[k->second];
+      // The existing key keeps its spelling and its place.
+      // A key line is never the file's first line (a section header comes before it).
+      Parsed p = Classify(line.text);
+      line.text = std::string(p.name) + "=" + value;
+      return;
+    }
+    size_t pos = sec.lines.size();
+    while (pos > 1 && Trim(sec.lines[pos - 1].text).empty()) --pos;
+    EnsureLineEnd(s, pos - 1);
+    sec.lines.insert(sec.lines.begin() + static_cast<std::ptrdiff_t>(pos), {key + "=" + value, "\n"});
+    if (pos + 1 < sec.lines.size())
+      for (auto& [name, index] : sec.keys)
+        if (index >= pos) ++index;
+    sec.keys.emplace(Lower(key), pos);
+  }
+
+  std::string Text() const {
+    std::string out;
+    size_t total = 0;
+    for (const auto& sec : sections_)
+      for (const auto& l : sec.lines) total += l.text.size() + l.eol.size();
+    out.reserve(total);
+    for (const auto& sec : sections_)
+      for (const auto& l : sec.lines) {
+        out += l.text;
+        out += l.eol;
+      }
+    return out;
+  }
+
+ private:
+  struct Line {
+    std::string text;
+    std::string eol;
+  };
+  struct Section {
+    std::vector<Line> lines;  // the header first, except in the leading block
+    std::unordered_map<std::string, size_t> keys;
+  };
+
+  bool Empty() const {
+    for (const auto& sec : sections_)
+      if (!sec.lines.empty()) return false;
+    return true;
+  }
+
+  // Only the file's last line can lack its end; a line written after it needs one.
+  void EnsureLineEnd(size_t s, size_t line) {
+    Line& l = sections_[s].lines[line];
+    if (l.eol.empty()) l.eol = "\n";
+  }
+
+  Line* LastLine() {
+    for (size_t i = sections_.size(); i-- > 0;)
+      if (!sections_[i].lines.empty()) return &sections_[i].lines.back();
+    return nullptr;
+  }
+
+  size_t AppendSection(const std::string& name) {
+    bool had_text = !Empty();
+    if (Line* last = LastLine(); last && last->eol.empty()) last->eol = "\n";
+    sections_.push_back({});
+    Section& sec = sections_.back();
+    if (had_text) sections_[sections_.size() - 2].lines.push_back({"", "\n"});
+    sec.lines.push_back({"[" + name + "]", "\n"});
+    first_section_.emplace(Lower(name), sections_.size() - 1);
+    return sections_.size() - 1;
+  }
+
+  std::vector<Section> sections_;
+  std::unordered_map<std::string, size_t> first_section_;
+};
+
+// Replaces `path` by `content` through a sibling file and a rename, so that every reader
+// sees either the old file or the new one, never a part.
+bool ReplaceFile(const std::string& path, const std::string& content) {
+  std::string target = path;
+  struct stat st;
+  bool existed = lstat(path.c_str(), &st) == 0;
+  if (existed && S_ISLNK(st.st_mode)) {
+    // Write through a link, as an in-place writer would, instead of replacing the link.
+    char resolved[PATH_MAX];
+    if (!realpath(path.c_str(), resolved)) return false;
+    target = resolved;
+    existed = stat(target.c_str(), &st) == 0;
+  }
+  if (existed && !S_ISREG(st.st_mode)) return false;
+  // A file without any write permission is read-only: the write is lost, as on Windows.
+  if (existed && (st.st_mode & 0222) == 0) return false;
+
+  auto slash = target.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string tmp = dir + "/." + base + ".XXXXXX";
+  int fd = mkostemp(tmp.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  mode_t mode;
+  if (existed) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  bool ok = fchmod(fd, mode) == 0;
+  // Keep the owner when root rewrites a user's file; a failure here is not worth losing the write.
+  if (existed && ok && geteuid() == 0) {
+    [[maybe_unused]] int ignored = fchown(fd, st.st_uid, st.st_gid);
+  }
+  size_t done = 0;
+  while (ok && done < content.size()) {
+    ssize_t n = write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (close(fd) != 0) ok = false;
+  if (ok && rename(tmp.c_str(), target.c_str()) != 0) ok = false;
+  if (!ok) unlink(tmp.c_str());
+  return ok;
+}
+
+}  // namespace
+
+std::string ReadProfileText(const std::string& text, const std::string& section,
+                            const std::string& key, const std::string& fallback,
+                            size_t capacity) {
+  enum { kBefore, kInside, kDone } state = kBefore;
+  std::string result = CopyEntry(fallback, capacity);
+  bool first = true;
+  ForEachLine(text, [&](std::string_view line, std::string_view) {
+    Parsed p = Classify(WithoutBom(line, first));
+    first = false;
+    if (p.kind == Parsed::kSection) {
+      if (state == kInside) {
+        state = kDone;  // only the first section of a name counts
+        return false;
+      }
+      if (EqualsIgnoringCase(p.name, section)) state = kInside;
+      return true;
+    }
+    if (state == kInside && p.kind == Parsed::kKey && EqualsIgnoringCase(p.name, key)) {
+      // A key line without "=" is a key without value: the reader gives the default.
+      if (p.has_value) result = CopyEntry(p.value, capacity);
+      state = kDone;
+      return false;
+    }
+    return true;
+  });
+  return result;
+}
+
+std::string GetProfileString(const std::string& file, const std::string& section,
+                             const std::string& key, const std::string& fallback,
+                             size_t capacity) {
+  std::string text;
+  if (!ReadWholeFile(file, text)) return CopyEntry(fallback, capacity);
+  return ReadProfileText(text, section, key, fallback, capacity);
+}
+
+std::vector<std::string> GetProfileStrings(const std::string& file, const std::string& section,
+                                           const std::vector<std::string>& keys,
+                                           const std::string& fallback, size_t capacity) {
+  std::string text;
+  bool have = ReadWholeFile(file, text);
+  std::vector<std::string> out;
+  out.reserve(keys.size());
+  if (!have) {
+    out.assign(keys.size(), CopyEntry(fallback, capacity));
+    return out;
+  }
+  // Index the first section of that name once instead of scanning the file per key.
+  std::unordered_map<std::string, std::string> values;
+  std::unordered_map<std::string, bool> valueless;
+  enum { kBefore, kInside } state = kBefore;
+  bool first = true;
+  ForEachLine(text, [&](std::string_view line, std::string_view) {
+    Parsed p = Classify(WithoutBom(line, first));
+    first = false;
+    if (p.kind == Parsed::kSection) {
+      if (state == kInside) return false;
+      if (EqualsIgnoringCase(p.name, section)) state = kInside;
+      return true;
+    }
+    if (state == kInside && p.kind == Parsed::kKey) {
+      std::string lower = Lower(p.name);
+      if (!values.count(lower) && !valueless.count(lower)) {
+        if (p.has_value) values.emplace(lower, CopyEntry(p.value, capacity));
+        else valueless.emplace(lower, true);
+      }
+    }
+    return true;
+  });
+  for (const auto& k : keys) {
+    auto it = values.find(Lower(k));
+    out.push_back(it != values.end() ? it->second : CopyEntry(fallback, capacity));
+  }
+  return out;
+}
+
+std::string ApplyProfileWrites(const std::string& text, const std::vector<ProfileWrite>& writes) {
+  Document doc(text);
+  for (const auto& w : writes) doc.Write(w.section, w.key, w.value);
+  return doc.Text();
+}
+
+bool WriteProfileString(const std::string& file, const std::string& section,
+                        const std::string& key, const std::string& value) {
+  return WriteProfileStrings(file, {{section, key, value}});
+}
+
+bool WriteProfileStrings(const std::string& file, const std::vector<ProfileWrite>& writes,
+                         bool from_empty) {
+  std::string text;
+  if (!from_empty) ReadWholeFile(file, text);
+  return ReplaceFile(file, ApplyProfileWrites(text, writes));
+}
+
+}  // namespace tidrex::platform

@@ -1,0 +1,82 @@
+#include "engine/ini_settings.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/locations.h"
+#include "platform/private_profile.h"
+#include "tests/support/sandbox.h"
+
+namespace tidrex::engine {
+namespace {
+
+using testing::Sandbox;
+
+class IniSettings : public ::testing::Test {
+ protected:
+  Sandbox box;
+  std::string file = box.IniPath();
+};
+
+TEST_F(IniSettings, PathIsApplicationFolderPlusCleanIniEveryTime) {
+  EXPECT_EQ(ConfigFilePath(), box.AppFolder() + "Clean.ini");
+  platform::SetApplicationFolderForTesting(box.Path("elsewhere"));
+  EXPECT_EQ(ConfigFilePath(), box.Path("elsewhere/Clean.ini")) << "never cached";
+}
+
+TEST_F(IniSettings, DefaultIsZeroAndEmptyIsNotTheDefault) {
+  EXPECT_EQ(ReadIniValue(file, "Delete", "User"), "0");
+  Sandbox::WriteFile(file, "[Delete]\nUser=\n");
+  EXPECT_EQ(ReadIniValue(file, "Delete", "User"), "");
+  EXPECT_EQ(ReadIniValue(file, "Delete", "Temp"), "0");
+}
+
+TEST_F(IniSettings, ReadsBackAtMost254Characters) {
+  std::string path300(300, 'p');
+  WriteIniValue(file, "User", "sFile0", path300);
+  EXPECT_EQ(ReadIniValue(file, "User", "sFile0"), path300.substr(0, 254));
+  WriteIniValue(file, "User", "sFile0", std::string(254, 'q'));
+  EXPECT_EQ(ReadIniValue(file, "User", "sFile0"), std::string(254, 'q'));
+}
+
+TEST_F(IniSettings, CarriageReturnAndLineFeedBecomeBlanks) {
+  WriteIniValue(file, "User", "sFile0", "two\r\nwords");
+  EXPECT_EQ(ReadIniValue(file, "User", "sFile0"), "two  words");
+  EXPECT_EQ(Sandbox::ReadFile(file), "[User]\nsFile0=two  words\n");
+  WriteIniValue(file, "User", "sFile1", "\rinjected=1\n[Delete]\nUser=Yes");
+  EXPECT_EQ(ReadIniValue(file, "Delete", "User"), "0") << "a value can never open a section";
+}
+
+TEST_F(IniSettings, ListsEndAtGapsAndZeroes) {
+  Sandbox::WriteFile(file, "[Internet]\nsFile0=a\nsFile1=b\nsFile2=c\nsFile3=d\nsFile4=e\nsFile6=g\n"
+                           "[Cookies]\nsFile0=x\nsFile1=y\nsFile2=0\nsFile3=z\n"
+                           "[Empty]\nsFile0=\nsFile1=after\n");
+  EXPECT_EQ(ReadIniList(file, "Internet"), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+  EXPECT_EQ(ReadIniList(file, "Cookies"), (std::vector<std::string>{"x", "y"}));
+  EXPECT_TRUE(ReadIniList(file, "Empty").empty());
+  EXPECT_TRUE(ReadIniList(file, "Missing").empty());
+  EXPECT_TRUE(ReadIniList(box.Path("none.ini"), "Internet").empty());
+}
+
+TEST_F(IniSettings, ListReadsAtMost1001Values) {
+  std::vector<platform::ProfileWrite> writes;
+  for (int i = 0; i < 1500; ++i) writes.push_back({"Internet", ListKey(i), "u" + std::to_string(i)});
+  ASSERT_TRUE(platform::WriteProfileStrings(file, writes));
+  auto list = ReadIniList(file, "Internet");
+  ASSERT_EQ(list.size(), 1001u);
+  EXPECT_EQ(list.front(), "u0");
+  EXPECT_EQ(list.back(), "u1000");
+}
+
+TEST_F(IniSettings, ListAgreesWithSingleReads) {
+  Sandbox::WriteFile(file, "[internet]\nSFILE0=\"quoted\"\nsfile1=  spaced  \nsFile1=dup\nsFile2=" +
+                               std::string(400, 'L') + "\n");
+  auto list = ReadIniList(file, "Internet");
+  ASSERT_EQ(list.size(), 3u);
+  for (size_t i = 0; i < list.size(); ++i) EXPECT_EQ(list[i], ReadIniValue(file, "Internet", ListKey(i)));
+  EXPECT_EQ(list[0], "quoted");
+  EXPECT_EQ(list[1], "spaced");
+  EXPECT_EQ(list[2].size(), 254u);
+}
+
+}  // namespace
+}  // namespace tidrex::engine

@@ -1,0 +1,205 @@
+#include "platform/private_profile.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "tests/support/sandbox.h"
+
+namespace tidrex::platform {
+namespace {
+
+using testing::Sandbox;
+
+std::string Read(const std::string& text, const std::string& s, const std::string& k,
+                 size_t capacity = 255) {
+  return ReadProfileText(text, s, k, "DEF", capacity);
+}
+
+TEST(ProfileReading, NamesIgnoreCaseValuesDoNot) {
+  std::string text = "[delete]\nuser=yes\nTEMP=Yes\n";
+  EXPECT_EQ(Read(text, "Delete", "User"), "yes");
+  EXPECT_EQ(Read(text, "DELETE", "temp"), "Yes");
+  EXPECT_EQ(Read(text, "Delete", "Other"), "DEF");
+  EXPECT_EQ(Read(text, "Missing", "User"), "DEF");
+}
+
+TEST(ProfileReading, WhatAPersonEditingByHandMeets) {
+  std::string text =
+      "; a comment\n"
+      "orphan=before any section\n"
+      "  [ Delete ]  \n"
+      "  User   =   Yes  \n"
+      ";Temp=Yes\n"
+      "Quoted=\"a value\"\n"
+      "Single='b'\n"
+      "Mismatched=\"c'\n"
+      "Equals=x=y\n"
+      "Empty=\n"
+      "NoEquals\n"
+      "User=Second\n"
+      "[Delete]\n"
+      "Temp=FromSecondSection\n";
+  EXPECT_EQ(Read(text, "Delete", "User"), "Yes");
+  EXPECT_EQ(Read(text, "Delete", "Temp"), "DEF") << "commented and second-section keys are not read";
+  EXPECT_EQ(Read(text, "Delete", "Quoted"), "a value");
+  EXPECT_EQ(Read(text, "Delete", "Single"), "b");
+  EXPECT_EQ(Read(text, "Delete", "Mismatched"), "\"c'");
+  EXPECT_EQ(Read(text, "Delete", "Equals"), "x=y");
+  EXPECT_EQ(Read(text, "Delete", "Empty"), "") << "an empty value is not the default";
+  EXPECT_EQ(Read(text, "Delete", "NoEquals"), "DEF");
+  EXPECT_EQ(Read(text, "", "orphan"), "DEF");
+}
+
+TEST(ProfileReading, LineEndsAndByteOrderMark) {
+  for (std::string eol : {"\n", "\r\n", "\r"}) {
+    std::string text = "[A]" + eol + "k=v" + eol + "[B]" + eol + "k=w";
+    EXPECT_EQ(Read(text, "A", "k"), "v") << "eol " << eol.size();
+    EXPECT_EQ(Read(text, "B", "k"), "w") << "no final newline";
+  }
+  EXPECT_EQ(Read("\xEF\xBB\xBF[A]\nk=v\n", "A", "k"), "v");
+}
+
+TEST(ProfileReading, CapacityCutsAndNulEndsAValue) {
+  std::string long_value(300, 'x');
+  std::string text = "[A]\nk=" + long_value + "\nn=ab" + std::string(1, '\0') + "cd\n";
+  EXPECT_EQ(Read(text, "A", "k").size(), 254u);
+  EXPECT_EQ(Read(text, "A", "k", 10), std::string(9, 'x'));
+  EXPECT_EQ(Read(text, "A", "n"), "ab");
+  EXPECT_EQ(ReadProfileText("", "A", "k", std::string(300, 'd'), 255).size(), 254u);
+}
+
+TEST(ProfileReading, GarbageNeverHurts) {
+  std::mt19937 rng(7);
+  std::string garbage;
+  for (int i = 0; i < 200000; ++i) garbage += static_cast<char>(rng());
+  garbage += "\n[A]\nk=found\n";
+  EXPECT_EQ(Read(garbage, "A", "k"), "found");
+  std::string huge_line = "[A]\nk=" + std::string(8 << 20, 'z') + "\nafter=1\n";
+  EXPECT_EQ(Read(huge_line, "A", "after"), "1");
+  EXPECT_EQ(Read(huge_line, "A", "k").size(), 254u);
+  EXPECT_EQ(Read("[[[]]]]\n=\n[", "A", "k"), "DEF");
+}
+
+TEST(ProfileWriting, CreatesSectionsAndKeysInWriteOrder) {
+  std::string t = ApplyProfileWrites("", {{"Delete", "User", "Yes"},
+                                          {"sAppPath", "ShortCut", "/opt/app/"},
+                                          {"Delete", "Temp", "No"}});
+  EXPECT_EQ(t, "[Delete]\nUser=Yes\nTemp=No\n\n[sAppPath]\nShortCut=/opt/app/\n");
+}
+
+TEST(ProfileWriting, ReplacesInPlaceKeepingEverythingElse) {
+  std::string before = "; keep me\r\n[delete]\r\nuser = Yes\r\n\r\n[Other]\r\nx=1";
+  std::string after = ApplyProfileWrites(before, {{"Delete", "USER", "No"}});
+  EXPECT_EQ(after, "; keep me\r\n[delete]\r\nuser=No\r\n\r\n[Other]\r\nx=1");
+}
+
+TEST(ProfileWriting, NewKeyGoesAfterLastNonBlankLineOfItsSection) {
+  std::string before = "[A]\na=1\n\n\n[B]\nb=1";
+  EXPECT_EQ(ApplyProfileWrites(before, {{"a", "new", "2"}}), "[A]\na=1\nnew=2\n\n\n[B]\nb=1");
+  EXPECT_EQ(ApplyProfileWrites(before, {{"B", "new", "2"}}), "[A]\na=1\n\n\n[B]\nb=1\nnew=2\n");
+  EXPECT_EQ(ApplyProfileWrites("[A]\n[A]\n", {{"A", "k", "v"}}), "[A]\nk=v\n[A]\n")
+      << "the first of two equal sections is written";
+  EXPECT_EQ(ApplyProfileWrites("[A]\nk=1\nk=2\n", {{"A", "k", "v"}}), "[A]\nk=v\nk=2\n");
+}
+
+TEST(ProfileWriting, BatchEqualsSingleWritesByteForByte) {
+  std::string start = "[Internet]\nsFile0=x\n[Delete]\r\nTemp=Yes\r\n";
+  std::vector<ProfileWrite> writes;
+  for (int i = 0; i < 50; ++i) writes.push_back({i % 3 ? "Internet" : "Cookies", "sFile" + std::to_string(i / 2), "v" + std::to_string(i)});
+  writes.push_back({"delete", "temp", "No"});
+  std::string one_at_a_time = start;
+  for (const auto& w : writes) one_at_a_time = ApplyProfileWrites(one_at_a_time, {w});
+  EXPECT_EQ(ApplyProfileWrites(start, writes), one_at_a_time);
+}
+
+class ProfileFile : public ::testing::Test {
+ protected:
+  Sandbox box;
+  std::string file = box.IniPath();
+};
+
+TEST_F(ProfileFile, MissingFileGivesDefaultAndWriteCreatesIt) {
+  EXPECT_EQ(GetProfileString(file, "Delete", "User", "0", 255), "0");
+  EXPECT_TRUE(WriteProfileString(file, "Delete", "User", "Yes"));
+  EXPECT_EQ(GetProfileString(file, "delete", "user", "0", 255), "Yes");
+  EXPECT_EQ(Sandbox::ReadFile(file), "[Delete]\nUser=Yes\n");
+}
+
+TEST_F(ProfileFile, WriteKeepsPermissionBitsAndLeavesNoSibling) {
+  Sandbox::WriteFile(file, "[A]\nk=1\n");
+  chmod(file.c_str(), 0640);
+  EXPECT_TRUE(WriteProfileString(file, "A", "k", "2"));
+  struct stat st;
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  std::string listing;
+  for (const auto& e : std::filesystem::directory_iterator(box.AppFolder())) listing += e.path().filename().string() + ";";
+  EXPECT_EQ(listing, "Clean.ini;");
+}
+
+TEST_F(ProfileFile, ReadOnlyFileOrFolderLosesTheWriteAndKeepsTheOldFile) {
+  Sandbox::WriteFile(file, "[A]\nk=1\n");
+  chmod(file.c_str(), 0444);
+  EXPECT_FALSE(WriteProfileString(file, "A", "k", "2"));
+  EXPECT_EQ(Sandbox::ReadFile(file), "[A]\nk=1\n");
+  EXPECT_FALSE(WriteProfileString(box.Path("no/such/folder/Clean.ini"), "A", "k", "2"));
+}
+
+TEST_F(ProfileFile, FromEmptyDropsTheOldContent) {
+  Sandbox::WriteFile(file, "[Old]\nx=1\n[User]\nsFile0=/a\n");
+  EXPECT_TRUE(WriteProfileStrings(file, {{"User", "sFile0", "/b"}}, /*from_empty=*/true));
+  EXPECT_EQ(Sandbox::ReadFile(file), "[User]\nsFile0=/b\n");
+}
+
+TEST_F(ProfileFile, ManyKeysReadInOnePass) {
+  std::vector<ProfileWrite> writes;
+  std::vector<std::string> keys;
+  for (int i = 0; i < 20; ++i) {
+    writes.push_back({"L", "sFile" + std::to_string(i), "v" + std::to_string(i)});
+    keys.push_back("SFILE" + std::to_string(i));
+  }
+  keys.push_back("absent");
+  ASSERT_TRUE(WriteProfileStrings(file, writes));
+  auto values = GetProfileStrings(file, "l", keys, "0", 255);
+  ASSERT_EQ(values.size(), keys.size());
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(values[i], GetProfileString(file, "L", keys[i], "0", 255));
+  EXPECT_EQ(values.back(), "0");
+}
+
+// A writer killed at any moment leaves a complete old or new file, never a mixture.
+TEST_F(ProfileFile, KilledWriterNeverLeavesATornFile) {
+  auto content_for = [](int generation) {
+    std::vector<ProfileWrite> w;
+    for (int i = 0; i < 300; ++i) w.push_back({"Internet", "sFile" + std::to_string(i), "gen" + std::to_string(generation)});
+    return w;
+  };
+  ASSERT_TRUE(WriteProfileStrings(file, content_for(0), true));
+  std::mt19937 rng(42);
+  for (int round = 0; round < 25; ++round) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int g = 1;; ++g) WriteProfileStrings(file, content_for(g), true);
+    }
+    usleep(1000 + rng() % 20000);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    std::string text = Sandbox::ReadFile(file);
+    std::string first = ReadProfileText(text, "Internet", "sFile0", "", 255);
+    ASSERT_EQ(first.rfind("gen", 0), 0u) << "round " << round;
+    EXPECT_EQ(ReadProfileText(text, "Internet", "sFile299", "", 255), first) << "round " << round;
+    auto generation = std::stoi(first.substr(3));
+    EXPECT_EQ(text, ApplyProfileWrites("", content_for(generation)));
+  }
+}
+
+}  // namespace
+}  // namespace tidrex::platform
