@@ -1,0 +1,117 @@
+// The configuration file and the deletion primitive against their baselines, side by side:
+//   ReadIniList over 1,200 keys; 1,200 single writes against one batch of the same writes;
+//   DeletePath of a 100,000-file tree against `rm -rf` of an identical tree.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/ini_settings.h"
+#include "platform/files.h"
+#include "platform/private_profile.h"
+#include "tests/support/sandbox.h"
+
+extern char** environ;
+
+namespace {
+
+using tidrex::testing::Sandbox;
+
+std::vector<tidrex::platform::ProfileWrite> KeepListWrites(int n) {
+  std::vector<tidrex::platform::ProfileWrite> w;
+  for (int i = 0; i < n; ++i)
+    w.push_back({"Internet", tidrex::engine::ListKey(i),
+                 "https://www.example.com/assets/" + std::to_string(i) + "/style.css?v=" + std::to_string(i * 7)});
+  return w;
+}
+
+void BM_ReadIniList1200(benchmark::State& state) {
+  Sandbox box;
+  tidrex::platform::WriteProfileStrings(box.IniPath(), KeepListWrites(1200));
+  for (auto _ : state) benchmark::DoNotOptimize(tidrex::engine::ReadIniList(box.IniPath(), "Internet"));
+}
+BENCHMARK(BM_ReadIniList1200)->Unit(benchmark::kMillisecond);
+
+void BM_Write1200Single(benchmark::State& state) {
+  Sandbox box;
+  auto writes = KeepListWrites(1200);
+  for (auto _ : state) {
+    state.PauseTiming();
+    unlink(box.IniPath().c_str());
+    state.ResumeTiming();
+    for (const auto& w : writes) tidrex::engine::WriteIniValue(box.IniPath(), w.section, w.key, w.value);
+  }
+}
+BENCHMARK(BM_Write1200Single)->Unit(benchmark::kMillisecond);
+
+void BM_Write1200Batch(benchmark::State& state) {
+  Sandbox box;
+  auto writes = KeepListWrites(1200);
+  for (auto _ : state) {
+    state.PauseTiming();
+    unlink(box.IniPath().c_str());
+    state.ResumeTiming();
+    tidrex::platform::WriteProfileStrings(box.IniPath(), writes);
+  }
+}
+BENCHMARK(BM_Write1200Batch)->Unit(benchmark::kMillisecond);
+
+// 100,000 files in 1,111 folders: 10 top folders, 100 below each, 1,000 leaves in all,
+// 90 files in each leaf and 100 in each upper folder.
+void MakeTree(const std::string& root) {
+  Sandbox::MakeDirs(root);
+  int files = 0;
+  auto fill = [&](const std::string& dir, int n) {
+    for (int i = 0; i < n && files < 100000; ++i, ++files) {
+      int fd = open((dir + "/f" + std::to_string(i) + ".tmp").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+      if (fd >= 0) close(fd);
+    }
+  };
+  for (int a = 0; a < 10; ++a) {
+    std::string da = root + "/a" + std::to_string(a);
+    for (int b = 0; b < 10; ++b) {
+      std::string db = da + "/b" + std::to_string(b);
+      for (int c = 0; c < 10; ++c) {
+        std::string dc = db + "/c" + std::to_string(c);
+        Sandbox::MakeDirs(dc);
+        fill(dc, 90);
+      }
+      fill(db, 100);
+    }
+  }
+  fill(root, 100000);
+}
+
+void BM_DeletePathTree(benchmark::State& state) {
+  Sandbox box;
+  std::string root = box.Path("tree");
+  for (auto _ : state) {
+    state.PauseTiming();
+    MakeTree(root);
+    state.ResumeTiming();
+    tidrex::platform::DeletePath(root);
+  }
+}
+BENCHMARK(BM_DeletePathTree)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_RmRfTree(benchmark::State& state) {
+  Sandbox box;
+  std::string root = box.Path("tree");
+  for (auto _ : state) {
+    state.PauseTiming();
+    MakeTree(root);
+    state.ResumeTiming();
+    char* argv[] = {const_cast<char*>("rm"), const_cast<char*>("-rf"), root.data(), nullptr};
+    pid_t pid;
+    if (posix_spawnp(&pid, "rm", nullptr, nullptr, argv, environ) == 0) waitpid(pid, nullptr, 0);
+  }
+}
+BENCHMARK(BM_RmRfTree)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
