@@ -199,6 +199,7 @@ class MenuItem {
   // A top-level item without sub-items acts as a button; with sub-items it opens them.
   MenuItem& AddItem(const std::string& name, const std::string& caption);
   const std::vector<std::unique_ptr<MenuItem>>& Items() const { return items_; }
+  MenuItem* ParentItem() const { return parent_; }  // nullptr for a top-level item
   std::function<void()> Click;
   MenuImpl& Impl() const { return *impl_; }
 
@@ -250,6 +251,10 @@ class Form {
   bool IsLoaded() const { return loaded_; }
   void SetForeground();
   void Refresh();
+  // Runs Form_Unload, hides the window and leaves the collection. A form held by a slot
+  // empties it and is destroyed after the current event, or once every open message box
+  // and popup menu has returned; any other form is only hidden and its owner destroys it.
+  // The title bar's close does the same. When the last loaded form goes, the program ends.
   void Unload();
 
   // Drawing into the form's persistent background (redrawn from it, never lost). Colours are
@@ -273,7 +278,8 @@ class Form {
   // A top-level menu item; `in_menu_bar` false keeps it off the bar (a popup menu).
   MenuItem& AddMenu(const std::string& name, const std::string& caption, bool in_menu_bar = true);
   MenuItem* FindMenu(const std::string& name) const;
-  // Shows the menu's items as a popup at the mouse; returns when it closes.
+  // Shows the menu's items as a popup at the mouse; returns when it closes. The chosen
+  // item's Click runs after the menu has closed, before this returns.
   void PopupMenu(MenuItem& menu);
 
   FormImpl& Impl() const { return *impl_; }
@@ -310,12 +316,15 @@ class FormSlot {
   F* Loaded() const { return static_cast<F*>(form_); }
   bool IsLoaded() const { return form_ != nullptr; }
   // Creates and loads the form on first reference.
+  // A form that unloads itself inside its own Form_Load is still returned; it is destroyed
+  // after the current event like any unloaded form.
   F& Get() {
     if (!form_) {
       F* f = new F();
       form_ = f;
       f->slot_ = &form_;
       f->Load();
+      return *f;
     }
     return *static_cast<F*>(form_);
   }
@@ -344,9 +353,11 @@ using MsgBoxAnswerer = std::function<int(const std::string& prompt, int style, c
 // Replaces the user who answers message boxes; an empty function restores real boxes.
 void SetMsgBoxAnswererForTesting(MsgBoxAnswerer answerer);
 
-// The application: created once, before the first form, only in resident mode.
+// The application: created once, before the first form, only in resident mode. A test that
+// made its own QApplication calls it too (it then only sets the application up).
 void InitializeApplication(int& argc, char** argv);
 int RunEventLoop();
+// Ends the program: RunEventLoop returns `code` (at once if it has not started yet).
 void QuitEventLoop(int code = 0);
 void DoEvents();
 void Sleep(int ms);          // blocks the thread, as the design's waits do

@@ -1,0 +1,466 @@
+// The forms runtime: slots and the collection, deferred destruction, timers (also inside a
+// message box), menus, controls and geometry, driven through real Qt events.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/forms.h"
+#include "platform/forms_testing.h"
+#include "platform/window_messages.h"
+#include "tests/support/sandbox.h"
+
+namespace tidrex::forms {
+namespace {
+
+namespace t = forms::testing;
+
+std::vector<std::string> g_events;
+
+class Probe : public Form {
+ public:
+  Probe() : Form("Probe"), Timer1(AddTimer("Timer1", 20)), Label1(AddLabel("Label1", "hello", {240, 120, 1200, 300})) {
+    SetClientSize(6270, 2235);
+    ++constructed;
+  }
+  ~Probe() override { ++destroyed; }
+  Timer& Timer1;
+  Label& Label1;
+  static inline int constructed = 0;
+  static inline int destroyed = 0;
+  static inline int loads = 0;
+
+ protected:
+  void Form_Load() override {
+    ++loads;
+    g_events.push_back("Probe.Load");
+  }
+  void Form_Unload() override { g_events.push_back("Probe.Unload"); }
+  void Form_Activate() override { g_events.push_back("Probe.Activate"); }
+  void Form_Deactivate() override { g_events.push_back("Probe.Deactivate"); }
+};
+
+class Other : public Form {
+ public:
+  Other() : Form("Other") { SetClientSize(3000, 2000); }
+
+ protected:
+  void Form_Activate() override { g_events.push_back("Other.Activate"); }
+  void Form_Deactivate() override { g_events.push_back("Other.Deactivate"); }
+};
+
+FormSlot<Probe>& ProbeSlot() {
+  static FormSlot<Probe> s;
+  return s;
+}
+FormSlot<Other>& OtherSlot() {
+  static FormSlot<Other> s;
+  return s;
+}
+
+class FormsRuntime : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_events.clear();
+    Probe::constructed = Probe::destroyed = Probe::loads = 0;
+  }
+  void TearDown() override { t::UnloadEverything(); }
+  tidrex::testing::Sandbox sandbox_;
+};
+
+TEST_F(FormsRuntime, SlotLoadsOnceAndUnloadEmptiesItAndTheCollection) {
+  EXPECT_FALSE(ProbeSlot().IsLoaded());
+  Probe& a = ProbeSlot().Get();
+  Probe& b = ProbeSlot().Get();
+  EXPECT_EQ(&a, &b);
+  EXPECT_EQ(Probe::constructed, 1);
+  EXPECT_EQ(Probe::loads, 1);
+  OtherSlot().Get();
+  ASSERT_EQ(LoadedForms().size(), 2u);
+  EXPECT_EQ(LoadedForms()[0]->Name(), "Probe");
+  EXPECT_EQ(LoadedForms()[1]->Name(), "Other");
+
+  a.Unload();
+  EXPECT_FALSE(ProbeSlot().IsLoaded());
+  EXPECT_EQ(ProbeSlot().Loaded(), nullptr);
+  ASSERT_EQ(LoadedForms().size(), 1u);
+  EXPECT_EQ(LoadedForms()[0]->Name(), "Other");
+  EXPECT_EQ(g_events.back(), "Probe.Unload");
+  // Destroyed only after the current event.
+  EXPECT_EQ(Probe::destroyed, 0);
+  t::ProcessEvents(10);
+  EXPECT_EQ(Probe::destroyed, 1);
+
+  // The next reference builds a fresh form whose load runs again.
+  Probe& c = ProbeSlot().Get();
+  EXPECT_EQ(Probe::constructed, 2);
+  EXPECT_EQ(Probe::loads, 2);
+  EXPECT_TRUE(c.IsLoaded());
+}
+
+TEST_F(FormsRuntime, UnloadingTwiceRunsFormUnloadOnce) {
+  Probe& p = ProbeSlot().Get();
+  p.Unload();
+  p.Unload();
+  EXPECT_EQ(std::count(g_events.begin(), g_events.end(), "Probe.Unload"), 1);
+}
+
+TEST_F(FormsRuntime, FormMayUnloadItselfFromItsOwnTimer) {
+  Probe& p = ProbeSlot().Get();
+  bool after_unload_touched = false;
+  p.Timer1.OnTimer = [&p, &after_unload_touched] {
+    p.Timer1.SetEnabled(false);
+    p.Unload();
+    // Still alive here: the handler may go on using its own form.
+    p.Label1.SetCaption("still here");
+    after_unload_touched = p.Label1.Caption() == "still here";
+  };
+  p.Timer1.SetEnabled(true);
+  ASSERT_TRUE(t::WaitFor([] { return Probe::destroyed == 1; }, 2000));
+  EXPECT_TRUE(after_unload_touched);
+  EXPECT_FALSE(ProbeSlot().IsLoaded());
+}
+
+TEST_F(FormsRuntime, FormUnloadedWhileAMessageBoxIsOpenLivesUntilTheBoxReturns) {
+  Probe& p = ProbeSlot().Get();
+  Other& o = OtherSlot().Get();
+  int destroyed_while_open = -1;
+  // A timer of another form unloads the probe while the probe's handler waits in a box.
+  Timer& killer = o.AddTimer("Timer9", 30);
+  killer.OnTimer = [&] {
+    killer.SetEnabled(false);
+    p.Unload();
+  };
+  QTimer::singleShot(200, [&] {
+    destroyed_while_open = Probe::destroyed;
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) box->button(QMessageBox::Ok)->click();
+  });
+  killer.SetEnabled(true);
+  int answer = MsgBox("wait", kMbInformationOk, "t");
+  EXPECT_EQ(answer, kIdOk);
+  EXPECT_EQ(destroyed_while_open, 0);
+  EXPECT_FALSE(ProbeSlot().IsLoaded());
+  p.Label1.SetCaption("handler goes on");  // the form is still there for the handler
+  t::ProcessEvents(20);
+  EXPECT_EQ(Probe::destroyed, 1);
+}
+
+TEST_F(FormsRuntime, TimersFireInsideARealMessageBoxAndTheBoxReturnsTheButton) {
+  Probe& p = ProbeSlot().Get();
+  int ticks = 0;
+  p.Timer1.OnTimer = [&] {
+    ++ticks;
+    if (ticks == 3) {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->text().toStdString(), "Do you want to continue?");
+      EXPECT_EQ(box->windowTitle().toStdString(), "For Your Information.....");
+      EXPECT_EQ(box->icon(), QMessageBox::Question);
+      box->button(QMessageBox::No)->click();
+    }
+  };
+  p.Timer1.SetEnabled(true);
+  EXPECT_EQ(MsgBox("Do you want to continue?", kMbQuestionYesNo, "For Your Information....."), kIdNo);
+  EXPECT_EQ(ticks, 3);
+}
+
+TEST_F(FormsRuntime, AnswererSeesEveryBoxAndReplacesTheUser) {
+  std::vector<std::string> seen;
+  SetMsgBoxAnswererForTesting([&](const std::string& text, int style, const std::string& title) {
+    seen.push_back(text + "|" + std::to_string(style) + "|" + title);
+    return style == kMbQuestionYesNo ? kIdYes : kIdOk;
+  });
+  EXPECT_EQ(MsgBox("a", kMbQuestionYesNo, "T1"), kIdYes);
+  EXPECT_EQ(MsgBox("b", kMbExclamationOk, "T2"), kIdOk);
+  EXPECT_EQ(seen, (std::vector<std::string>{"a|36|T1", "b|48|T2"}));
+}
+
+TEST_F(FormsRuntime, TimerIsSilentUntilEnabledAndStopsWhenDisabledOrUnloaded) {
+  Probe& p = ProbeSlot().Get();
+  int ticks = 0;
+  p.Timer1.OnTimer = [&] { ++ticks; };
+  EXPECT_FALSE(p.Timer1.Enabled());
+  t::ProcessEvents(80);
+  EXPECT_EQ(ticks, 0);
+  p.Timer1.SetEnabled(true);
+  ASSERT_TRUE(t::WaitFor([&] { return ticks >= 2; }, 1000));
+  p.Timer1.SetEnabled(false);
+  int at_stop = ticks;
+  t::ProcessEvents(80);
+  EXPECT_EQ(ticks, at_stop);
+  p.Timer1.SetInterval(0);
+  p.Timer1.SetEnabled(true);  // interval 0 never fires
+  t::ProcessEvents(60);
+  EXPECT_EQ(ticks, at_stop);
+  p.Timer1.SetInterval(15);
+  ASSERT_TRUE(t::WaitFor([&] { return ticks > at_stop; }, 1000));
+  p.Unload();
+  int at_unload = ticks;
+  t::ProcessEvents(60);
+  EXPECT_EQ(ticks, at_unload);
+}
+
+TEST_F(FormsRuntime, MenuBarButtonsAndSubmenuItemsRunTheirClicks) {
+  Probe& p = ProbeSlot().Get();
+  std::vector<std::string> clicks;
+  p.AddMenu("sPath", "View Paths").Click = [&] { clicks.push_back("sPath"); };
+  MenuItem& parent = p.AddMenu("sCleana", "Clean Now");
+  parent.Click = [&] { clicks.push_back("sCleana"); };
+  parent.AddItem("sClean", "Are You Sure?").Click = [&] { clicks.push_back("sClean"); };
+  MenuItem& hidden = p.AddMenu("sHelp", "Help");
+  hidden.SetVisible(false);
+  p.Show();
+  ASSERT_TRUE(t::WaitFor([&] { return p.Visible(); }));
+  EXPECT_EQ(t::MenuBarCaptions(p), (std::vector<std::string>{"View Paths", "Clean Now"}));
+  EXPECT_TRUE(t::ClickMenu(p, "sPath"));
+  EXPECT_TRUE(t::ClickMenu(p, "sClean"));
+  EXPECT_FALSE(t::ClickMenu(p, "sHelp"));
+  EXPECT_FALSE(t::ClickMenu(p, "nothing"));
+  t::ProcessEvents(20);
+  EXPECT_EQ(clicks, (std::vector<std::string>{"sPath", "sClean"}));
+}
+
+TEST_F(FormsRuntime, PopupMenuRunsTheChosenItemAfterItClosed) {
+  Probe& p = ProbeSlot().Get();
+  MenuItem& popup = p.AddMenu("mnuPopUp", "PopUp_Menu", false);
+  bool menu_open_during_click = true;
+  popup.AddItem("mnuShow", "First").Click = [] {};
+  popup.AddItem("mnuShow", "-");
+  popup.AddItem("mnuShow", "Second").Click = [&] { menu_open_during_click = QApplication::activePopupWidget() != nullptr; };
+  EXPECT_TRUE(t::MenuBarCaptions(p).empty());  // never on a menu bar
+  t::ClickPopupItemWhenShown("Second");
+  p.PopupMenu(popup);
+  EXPECT_FALSE(menu_open_during_click);
+  EXPECT_EQ(t::LastPopupCaptions(), (std::vector<std::string>{"First", "-", "Second"}));
+}
+
+TEST_F(FormsRuntime, CheckBoxClickFollowsEveryChangeAlsoByCode) {
+  Probe& p = ProbeSlot().Get();
+  CheckBox& c = p.AddCheckBox("Check1", "Temp", {120, 600, 2000, 300});
+  int clicks = 0;
+  c.Click = [&] { ++clicks; };
+  p.Show();
+  c.SetValue(1);
+  EXPECT_EQ(clicks, 1);
+  c.SetValue(1);  // no change, no click
+  EXPECT_EQ(clicks, 1);
+  ASSERT_TRUE(t::ClickCheckBox(c));
+  EXPECT_EQ(c.Value(), 0);
+  EXPECT_EQ(clicks, 2);
+}
+
+TEST_F(FormsRuntime, ListBoxKeepsBytesOrderAndReportsSelectionAndDoubleClick) {
+  Probe& p = ProbeSlot().Get();
+  ListBox& l = p.AddListBox("List1", {120, 600, 3000, 1200});
+  p.Show();
+  l.AddItem("b");
+  l.AddItems({"a", std::string("\xff\xfe raw", 6), "c"});
+  EXPECT_EQ(l.ListCount(), 4);
+  EXPECT_EQ(l.List(2), std::string("\xff\xfe raw", 6));
+  EXPECT_EQ(l.List(9), "");
+  EXPECT_EQ(l.ListIndex(), -1);
+  l.RemoveItem(0);
+  l.RemoveItem(7);  // out of range: ignored
+  EXPECT_EQ(l.Items(), (std::vector<std::string>{"a", std::string("\xff\xfe raw", 6), "c"}));
+  int dbl = 0;
+  l.DblClick = [&] { ++dbl; };
+  ASSERT_TRUE(t::ClickListItem(l, 2));
+  EXPECT_EQ(l.ListIndex(), 2);
+  EXPECT_EQ(dbl, 0);
+  ASSERT_TRUE(t::DoubleClickListItem(l, 0));
+  EXPECT_EQ(dbl, 1);
+  EXPECT_EQ(l.ListIndex(), 0);
+  l.SetListIndex(-1);
+  EXPECT_EQ(l.ListIndex(), -1);
+  l.Clear();
+  EXPECT_EQ(l.ListCount(), 0);
+}
+
+TEST_F(FormsRuntime, FileListShowsPlainVisibleFilesInNameOrder) {
+  tidrex::testing::Sandbox::WriteFile(sandbox_.Path("c/b.txt"), "x");
+  tidrex::testing::Sandbox::WriteFile(sandbox_.Path("c/a.txt"), "x");
+  tidrex::testing::Sandbox::WriteFile(sandbox_.Path("c/.hidden"), "x");
+  tidrex::testing::Sandbox::MakeDirs(sandbox_.Path("c/sub"));
+  Probe& p = ProbeSlot().Get();
+  FileListBox& f = p.AddFileListBox("File1", {0, 0, 2000, 2000});
+  f.SetPath(sandbox_.Path("c/"));
+  EXPECT_EQ(f.Path(), sandbox_.Path("c"));
+  ASSERT_EQ(f.ListCount(), 2);
+  EXPECT_EQ(f.List(0), "a.txt");
+  EXPECT_EQ(f.List(1), "b.txt");
+  tidrex::testing::Sandbox::WriteFile(sandbox_.Path("c/0.txt"), "x");
+  f.Refresh();
+  EXPECT_EQ(f.List(0), "0.txt");
+  f.SetPath(sandbox_.Path("missing"));
+  EXPECT_EQ(f.ListCount(), 0);
+}
+
+TEST_F(FormsRuntime, DirListOpensOnDoubleClickOnlyAndSkipsLinks) {
+  tidrex::testing::Sandbox::MakeDirs(sandbox_.Path("d/one"));
+  tidrex::testing::Sandbox::MakeDirs(sandbox_.Path("d/two"));
+  std::filesystem::create_directory_symlink(sandbox_.Path("d/one"), sandbox_.Path("d/link"));
+  Probe& p = ProbeSlot().Get();
+  DirListBox& d = p.AddDirListBox("Dir1", {0, 0, 3000, 3000});
+  p.Show();
+  int changes = 0;
+  d.Change = [&] { ++changes; };
+  ASSERT_TRUE(d.SetPath(sandbox_.Path("d")));
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(d.Path(), sandbox_.Path("d"));
+  EXPECT_EQ(d.List(0), "/");
+  ASSERT_GE(d.ListCount(), 3);
+  EXPECT_EQ(d.List(d.ListCount() - 2), sandbox_.Path("d/one"));
+  EXPECT_EQ(d.List(d.ListCount() - 1), sandbox_.Path("d/two"));
+  EXPECT_FALSE(d.SetPath(sandbox_.Path("d/none")));
+  EXPECT_FALSE(d.SetPath("relative"));
+  EXPECT_EQ(d.Path(), sandbox_.Path("d"));
+  const int two = d.ListCount() - 1;
+  ASSERT_TRUE(t::ClickDirEntry(d, two));
+  EXPECT_EQ(d.ListIndex(), two);
+  EXPECT_EQ(d.Path(), sandbox_.Path("d"));
+  ASSERT_TRUE(t::DoubleClickDirEntry(d, two));
+  EXPECT_EQ(d.Path(), sandbox_.Path("d/two"));
+  EXPECT_EQ(changes, 2);
+}
+
+TEST_F(FormsRuntime, DriveListHasTheRootAndRefusesWhatIsNotListed) {
+  Probe& p = ProbeSlot().Get();
+  DriveListBox& d = p.AddDriveListBox("Drive1", {0, 0, 2000, 300});
+  ASSERT_GE(d.ListCount(), 1);
+  EXPECT_EQ(d.List(0), "/");
+  EXPECT_EQ(d.Drive(), "/");
+  EXPECT_FALSE(d.SetDrive("/proc"));
+  EXPECT_EQ(d.Drive(), "/");
+}
+
+TEST_F(FormsRuntime, GeometryIsKeptInTwipsAndShownInPixels) {
+  Probe& p = ProbeSlot().Get();
+  EXPECT_EQ(Screen::TwipsPerPixelX(), 15);  // 96 DPI offscreen
+  p.Label1.SetLeft(312);
+  p.Label1.SetWidth(1560);
+  EXPECT_EQ(p.Label1.Left(), 312);  // not a multiple of 15, still exact
+  EXPECT_EQ(p.Label1.Width(), 1560);
+  QWidget* w = t::WidgetOf(p.Label1);
+  EXPECT_EQ(w->x(), 21);  // 20.8 pixels, rounded
+  EXPECT_EQ(w->width(), 104);
+  p.Label1.SetFontSize(8.25 + 2);
+  EXPECT_DOUBLE_EQ(p.Label1.FontSize(), 10.25);
+  EXPECT_DOUBLE_EQ(w->font().pointSizeF(), 10.25);
+  p.SetWidth(9000);
+  p.SetHeight(4500);
+  EXPECT_EQ(p.Width(), 9000);
+  EXPECT_EQ(t::WidgetOf(p)->width(), 600);
+  // A window-system change wins over the stored value.
+  t::WidgetOf(p)->resize(500, 300);
+  EXPECT_EQ(p.Width(), 7500);
+  EXPECT_EQ(p.Height(), 4500);
+  EXPECT_EQ(t::WidgetOf(p.Timer1), nullptr);
+  p.Timer1.SetLeft(100);  // timers have no geometry worth keeping
+}
+
+TEST_F(FormsRuntime, ClientSizeLeavesRoomForTheMenuBar) {
+  Probe& p = ProbeSlot().Get();
+  p.AddMenu("sClose", "Close");
+  p.SetClientSize(6270, 2235);
+  EXPECT_EQ(p.ScaleWidth(), 6270);
+  EXPECT_NEAR(p.ScaleHeight(), 2235, 15);
+  EXPECT_GT(p.Height(), p.ScaleHeight());
+}
+
+TEST_F(FormsRuntime, ActivationFollowsTheProgramsOwnWindows) {
+  Probe& p = ProbeSlot().Get();
+  Other& o = OtherSlot().Get();
+  p.Show();
+  ASSERT_TRUE(t::WaitFor([] { return t::ActiveForm() && t::ActiveForm()->Name() == "Probe"; }));
+  o.Show();
+  ASSERT_TRUE(t::WaitFor([] { return t::ActiveForm() && t::ActiveForm()->Name() == "Other"; }));
+  auto at = std::find(g_events.begin(), g_events.end(), "Probe.Activate");
+  ASSERT_NE(at, g_events.end());
+  std::vector<std::string> after(at, g_events.end());
+  EXPECT_EQ(after, (std::vector<std::string>{"Probe.Activate", "Probe.Deactivate", "Other.Activate"}));
+}
+
+TEST_F(FormsRuntime, TitleBarCloseUnloadsOnlyThatForm) {
+  Probe& p = ProbeSlot().Get();
+  OtherSlot().Get().Show();
+  p.Show();
+  t::CloseByTitleBar(p);
+  EXPECT_FALSE(ProbeSlot().IsLoaded());
+  EXPECT_TRUE(OtherSlot().IsLoaded());
+  EXPECT_FALSE(t::ProgramEndRequested());
+}
+
+TEST_F(FormsRuntime, UnloadingTheLastFormEndsTheEventLoop) {
+  Probe& p = ProbeSlot().Get();
+  QTimer::singleShot(20, [&p] { p.Unload(); });
+  QTimer::singleShot(3000, [] { QApplication::exit(99); });  // a guard, never the answer
+  EXPECT_EQ(RunEventLoop(), 0);
+  EXPECT_TRUE(t::ProgramEndRequested());
+}
+
+TEST_F(FormsRuntime, QuitBeforeTheLoopStartsReturnsAtOnce) {
+  QuitEventLoop(3);
+  QTimer::singleShot(3000, [] { QApplication::exit(99); });
+  EXPECT_EQ(RunEventLoop(), 3);
+}
+
+TEST_F(FormsRuntime, LinesPersistInTheBackgroundAndPointReadsThem) {
+  Probe& p = ProbeSlot().Get();
+  p.Show();
+  p.Line(0, 150, p.ScaleWidth(), 150, 0xFF80FF);
+  EXPECT_EQ(p.Point(300, 150), 0xFF80FFu);
+  EXPECT_EQ(p.Point(300, 300), p.Point(300, 450));  // untouched background
+  EXPECT_NE(p.Point(300, 300), 0xFF80FFu);
+  EXPECT_EQ(p.Point(-15, 0), 0xFFFFFFFFu);
+  QImage shot = t::WidgetOf(p)->grab().toImage();
+  QPoint client_origin = t::WidgetOf(p)->findChildren<QWidget*>().front()->mapTo(t::WidgetOf(p), QPoint(0, 0));
+  EXPECT_EQ(shot.pixelColor(client_origin + QPoint(20, 10)), QColor(255, 128, 255));
+}
+
+TEST_F(FormsRuntime, CursorOverrideFollowsThePointerValues) {
+  Screen::SetMousePointer(kCursorArrowHourglass);
+  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+  Screen::SetMousePointer(kCursorHourglass);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  EXPECT_EQ(Screen::MousePointer(), kCursorHourglass);
+  Screen::SetMousePointer(kCursorDefault);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(FormsRuntime, WindowProceduresReplaceAndChainPerForm) {
+  Probe& p = ProbeSlot().Get();
+  static std::vector<std::uint32_t> seen;
+  seen.clear();
+  auto proc = +[](WindowHandle, std::uint32_t m, std::uintptr_t, std::intptr_t) -> std::intptr_t {
+    seen.push_back(m);
+    return 7;
+  };
+  EXPECT_EQ(platform::SendMessage(p.Hwnd(), 15, 0, 0), 0);  // the default procedure
+  platform::WindowProc old = platform::SetWindowLong(p.Hwnd(), platform::kGwlWndProc, proc);
+  EXPECT_EQ(old, &platform::DefWindowProc);
+  EXPECT_EQ(platform::SendMessage(p.Hwnd(), 1025, 125, 514), 7);
+  EXPECT_EQ(seen, std::vector<std::uint32_t>{1025});
+  EXPECT_EQ(platform::SetWindowLong(p.Hwnd(), 0, proc), nullptr);  // another index
+  EXPECT_EQ(platform::SetWindowLong(p.Hwnd(), platform::kGwlWndProc, old), proc);
+  EXPECT_EQ(platform::SendMessage(p.Hwnd(), 1025, 125, 514), 0);
+  const WindowHandle gone = p.Hwnd();
+  p.Unload();
+  t::ProcessEvents(10);
+  EXPECT_EQ(FormFromHandle(gone), nullptr);
+  EXPECT_EQ(platform::SetWindowLong(gone, platform::kGwlWndProc, proc), nullptr);
+  EXPECT_EQ(platform::SendMessage(gone, 1025, 125, 514), 0);
+}
+
+}  // namespace
+}  // namespace tidrex::forms
