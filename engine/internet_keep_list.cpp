@@ -1,0 +1,36 @@
+#include "engine/internet_keep_list.h"
+
+#include "engine/ini_settings.h"
+#include "platform/private_profile.h"
+
+namespace tidrex::engine {
+
+std::vector<std::string> LoadInternetKeepList() { return ReadIniList(ConfigFilePath(), "Internet"); }
+
+void SaveInternetKeepList(const std::vector<std::string>& entries) {
+  const std::string file = ConfigFilePath();
+  // What the rebuilt file carries over; a missing key reads "0" and is written back as "0".
+  const std::string user_folder = ReadIniValue(file, "User", "sFile0", "0");
+  const std::string temp = ReadIniValue(file, "Delete", "Temp", "0");
+  const std::string internet = ReadIniValue(file, "Delete", "Temporary Internet Files", "0");
+  const std::string user = ReadIniValue(file, "Delete", "User", "0");
+  const std::vector<std::string> cookies = ReadIniList(file, "Cookies");
+
+  std::vector<platform::ProfileWrite> writes;
+  writes.reserve(4 + entries.size() + cookies.size());
+  auto write = [&writes](const char* section, std::string key, const std::string& value) {
+    writes.push_back({section, std::move(key), SanitizeIniValue(value)});
+  };
+  write("User", "sFile0", user_folder);
+  write("Delete", "Temp", temp);
+  write("Delete", "Temporary Internet Files", internet);
+  write("Delete", "User", user);
+  for (std::size_t i = 0; i < entries.size(); ++i) write("Internet", ListKey(i), entries[i]);
+  for (std::size_t i = 0; i < cookies.size(); ++i) write("Cookies", ListKey(i), cookies[i]);
+
+  // The same writes as deleting the file and writing key by key, applied in one replace:
+  // the file is always the complete old one or the complete new one.
+  platform::WriteProfileStrings(file, writes, /*from_empty=*/true);
+}
+
+}  // namespace tidrex::engine

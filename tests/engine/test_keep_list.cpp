@@ -1,0 +1,191 @@
+#include "engine/internet_keep_list.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/ini_settings.h"
+#include "tests/support/sandbox.h"
+
+namespace tidrex::engine {
+namespace {
+
+using testing::Sandbox;
+
+std::vector<std::string> Urls(std::size_t n, const std::string& stem = "https://site.test/page") {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < n; ++i) out.push_back(stem + std::to_string(i));
+  return out;
+}
+
+class KeepListTest : public ::testing::Test {
+ protected:
+  std::string Ini() const { return ConfigFilePath(); }
+  void Write(const std::string& text) { Sandbox::WriteFile(Ini(), text); }
+  std::string Read() const { return Sandbox::ReadFile(Ini()); }
+
+  // The rebuild done the long way: delete the file, then one write per key in the order the
+  // save must keep. The one-replace save must give the same bytes.
+  std::string LongWay(const std::vector<std::string>& carried, const std::vector<std::string>& entries,
+                      const std::vector<std::string>& cookies) {
+    const std::string path = box.Path("longway.ini");
+    unlink(path.c_str());
+    WriteIniValue(path, "User", "sFile0", carried[0]);
+    WriteIniValue(path, "Delete", "Temp", carried[1]);
+    WriteIniValue(path, "Delete", "Temporary Internet Files", carried[2]);
+    WriteIniValue(path, "Delete", "User", carried[3]);
+    for (std::size_t i = 0; i < entries.size(); ++i) WriteIniValue(path, "Internet", ListKey(i), entries[i]);
+    for (std::size_t i = 0; i < cookies.size(); ++i) WriteIniValue(path, "Cookies", ListKey(i), cookies[i]);
+    return Sandbox::ReadFile(path);
+  }
+
+  Sandbox box;
+};
+
+TEST_F(KeepListTest, RebuildsTheFileInItsFixedOrder) {
+  Write("[sAppPath]\nShortCut=/opt/tidrex/\n"
+        "[Delete]\nUser=Yes\nTemporary Internet Files=No\nTemp=Yes\nExtra=1\n"
+        "[Internet]\nsFile0=old0\nsFile1=old1\nsFile2=old2\n"
+        "[Cookies]\nsFile0=/c/a.txt\nsFile1=/c/b.txt\n"
+        "[User]\nsFile0=/home/u/junk\n"
+        "[Other]\nkey=value\n");
+  SaveInternetKeepList({"https://a.test/", "https://b.test/x"});
+  EXPECT_EQ(Read(),
+            "[User]\nsFile0=/home/u/junk\n\n"
+            "[Delete]\nTemp=Yes\nTemporary Internet Files=No\nUser=Yes\n\n"
+            "[Internet]\nsFile0=https://a.test/\nsFile1=https://b.test/x\n\n"
+            "[Cookies]\nsFile0=/c/a.txt\nsFile1=/c/b.txt\n");
+}
+
+TEST_F(KeepListTest, GivesTheSameBytesAsDeletingAndWritingKeyByKey) {
+  Write("[Delete]\ntemp=No\nTEMPORARY INTERNET FILES=Yes\n[user]\nSFILE0=/data/x\n"
+        "[cookies]\nsFile0=/c/1\nsFile1=/c/2\nsFile2=/c/3\n");
+  const auto entries = Urls(25);
+  SaveInternetKeepList(entries);
+  EXPECT_EQ(Read(), LongWay({"/data/x", "No", "Yes", "0"}, entries, {"/c/1", "/c/2", "/c/3"}));
+}
+
+TEST_F(KeepListTest, MissingValuesComeBackAsZero) {
+  Write("[Internet]\nsFile0=https://old.test/\n");
+  SaveInternetKeepList({"https://new.test/"});
+  EXPECT_EQ(Read(),
+            "[User]\nsFile0=0\n\n[Delete]\nTemp=0\nTemporary Internet Files=0\nUser=0\n\n"
+            "[Internet]\nsFile0=https://new.test/\n");
+  EXPECT_EQ(ReadIniValue(Ini(), "User", "sFile0"), "0");
+}
+
+TEST_F(KeepListTest, NoFileAtAllAndAnEmptyListLeaveNoInternetOrCookieSection) {
+  SaveInternetKeepList({});
+  EXPECT_EQ(Read(), "[User]\nsFile0=0\n\n[Delete]\nTemp=0\nTemporary Internet Files=0\nUser=0\n");
+  EXPECT_TRUE(LoadInternetKeepList().empty());
+}
+
+TEST_F(KeepListTest, ReplacesALongerOldListCompletely) {
+  Write("[Internet]\n" + [] {
+    std::string s;
+    for (int i = 0; i < 10; ++i) s += "sFile" + std::to_string(i) + "=old" + std::to_string(i) + "\n";
+    return s;
+  }());
+  SaveInternetKeepList({"new0", "new1"});
+  EXPECT_EQ(LoadInternetKeepList(), (std::vector<std::string>{"new0", "new1"}));
+  EXPECT_EQ(ReadIniValue(Ini(), "Internet", "sFile2"), "0") << "no tail of the old list";
+}
+
+TEST_F(KeepListTest, SavesDuplicatesAndOddTextsAsGiven) {
+  SaveInternetKeepList({"https://a.test/", "https://a.test/", "HTTPS://A.TEST/", "two\r\nlines", " padded"});
+  EXPECT_EQ(ReadIniValue(Ini(), "Internet", "sFile1"), "https://a.test/");
+  EXPECT_EQ(ReadIniValue(Ini(), "Internet", "sFile2"), "HTTPS://A.TEST/");
+  EXPECT_NE(Read().find("sFile3=two  lines\n"), std::string::npos) << "line breaks become blanks";
+  EXPECT_EQ(LoadInternetKeepList().size(), 5u);
+}
+
+TEST_F(KeepListTest, StoresTwelveHundredAndReadsBackTheFirstThousandAndOne) {
+  const auto entries = Urls(1200);
+  SaveInternetKeepList(entries);
+  EXPECT_EQ(ReadIniValue(Ini(), "Internet", "sFile1199"), entries[1199]);
+  const auto loaded = LoadInternetKeepList();
+  ASSERT_EQ(loaded.size(), 1001u);
+  EXPECT_EQ(loaded, std::vector<std::string>(entries.begin(), entries.begin() + 1001));
+}
+
+TEST_F(KeepListTest, LoadStopsAtTheFirstGapOrZero) {
+  Write("[Internet]\nsFile0=a\nsFile1=b\nsFile2=0\nsFile3=d\n");
+  EXPECT_EQ(LoadInternetKeepList(), (std::vector<std::string>{"a", "b"}));
+  Write("[Internet]\nsFile0=a\nsFile2=c\n");
+  EXPECT_EQ(LoadInternetKeepList(), (std::vector<std::string>{"a"}));
+}
+
+TEST_F(KeepListTest, CookieListSurvivesSavesUpToItsFirstGap) {
+  std::string cookies = "[Cookies]\n";
+  for (int i = 0; i < 1003; ++i) cookies += "sFile" + std::to_string(i) + "=/c/" + std::to_string(i) + "\n";
+  Write(cookies + "[Delete]\nTemp=Yes\n");
+  for (int round = 0; round < 3; ++round) SaveInternetKeepList(Urls(round + 1));
+  const auto kept = ReadIniList(Ini(), "Cookies");
+  ASSERT_EQ(kept.size(), 1001u);
+  EXPECT_EQ(kept.front(), "/c/0");
+  EXPECT_EQ(kept.back(), "/c/1000");
+  EXPECT_EQ(ReadIniValue(Ini(), "Cookies", "sFile1001"), "0") << "what the list rule cannot read is dropped";
+  EXPECT_EQ(ReadIniValue(Ini(), "Delete", "Temp"), "Yes");
+
+  Write("[Cookies]\nsFile0=/c/a\nsFile2=/c/after_gap\n");
+  SaveInternetKeepList({"x"});
+  EXPECT_EQ(ReadIniList(Ini(), "Cookies"), std::vector<std::string>{"/c/a"});
+  EXPECT_EQ(Read().find("after_gap"), std::string::npos);
+}
+
+TEST_F(KeepListTest, LongValuesAreCarriedAsTheReaderSeesThem) {
+  const std::string folder = "/" + std::string(300, 'd');
+  Write("[User]\nsFile0=" + folder + "\n");
+  SaveInternetKeepList({});
+  EXPECT_EQ(ReadIniValue(Ini(), "User", "sFile0"), folder.substr(0, 254));
+  EXPECT_EQ(Read().find(folder), std::string::npos);
+}
+
+TEST_F(KeepListTest, AFileThatCannotBeReplacedStaysWhollyAsItWas) {
+  const std::string old = "[Internet]\nsFile0=a\nsFile1=b\nsFile2=c\n[Delete]\nTemp=Yes\n";
+  Write(old);
+  ASSERT_EQ(chmod(Ini().c_str(), 0444), 0);
+  SaveInternetKeepList({"z"});
+  EXPECT_EQ(Read(), old) << "never the new list followed by the tail of the old one";
+}
+
+// A save killed at any moment leaves the complete old file or the complete new one.
+TEST_F(KeepListTest, AKilledSaveLeavesTheOldOrTheNewFile) {
+  Write("[Delete]\nTemp=Yes\nUser=No\n[User]\nsFile0=/data/u\n[Cookies]\nsFile0=/c/1\n");
+  const auto long_list = Urls(1200, "https://long.test/");
+  const auto short_list = Urls(3, "https://short.test/");
+  SaveInternetKeepList(long_list);
+  const std::string long_file = Read();
+  SaveInternetKeepList(short_list);
+  const std::string short_file = Read();
+  ASSERT_NE(long_file, short_file);
+
+  std::mt19937 random(12345);
+  int checked = 0;
+  for (int round = 0; round < 40; ++round) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (unsigned i = 0;; ++i) SaveInternetKeepList(i % 2 ? long_list : short_list);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(200, 15000)(random)));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    const std::string now = Read();
+    ASSERT_TRUE(now == long_file || now == short_file) << "round " << round << ": " << now.size() << " bytes";
+    ++checked;
+  }
+  EXPECT_EQ(checked, 40);
+}
+
+}  // namespace
+}  // namespace tidrex::engine
