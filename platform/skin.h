@@ -1,0 +1,39 @@
+// Stands in for the skinning control the design hosts on its start-up form: an outside
+// component that this system does not have. It takes the same calls, by dispatch
+// identifier, checks their arguments and keeps them in order; it applies no look, so the
+// program keeps the desktop's own style.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace tidrex::platform {
+
+using SkinArgument = std::variant<std::int16_t, std::int32_t, std::string>;
+
+struct SkinCall {
+  int dispatch_id = 0;
+  std::vector<SkinArgument> arguments;
+  bool operator==(const SkinCall&) const = default;
+};
+
+class SkinControl {
+ public:
+  // The members the program calls: 14 (a 16-bit switch), 8 (the skin file), 7 (no
+  // argument) and 6 (the 32-bit window handle). Any other identifier or argument shape is
+  // refused, as the control's dispatch would, and answers false; it is still recorded.
+  bool Invoke(int dispatch_id, std::vector<SkinArgument> arguments);
+
+  const std::vector<SkinCall>& Calls() const { return calls_; }
+  const std::string& SkinFile() const { return skin_file_; }
+  std::int32_t AttachedWindow() const { return window_; }
+
+ private:
+  std::vector<SkinCall> calls_;
+  std::string skin_file_;
+  std::int32_t window_ = 0;
+};
+
+}  // namespace tidrex::platform

@@ -1,0 +1,27 @@
+// The auto-start entry. Where the design's shell writes a "Tidrex.lnk" shortcut into the
+// StartUp folder, this program writes a freedesktop autostart entry "Tidrex.desktop".
+#pragma once
+
+#include <string>
+
+namespace tidrex::shell {
+
+inline constexpr const char* kShortcutFileName = "Tidrex.desktop";
+inline constexpr const char* kExecutableName = "Quorvel";
+inline constexpr const char* kIconFileName = "tidrex.svg";
+
+// The folder of a shell folder identifier followed by "/", or the empty text.
+std::string GetSpecialFolder(int csidl);
+
+// Writes the entry `name` + ".desktop" for `target` into the folder that `keyword` selects
+// ("StartUp", "RecentFolder", "CommonStartUp", "DeskTop"). An unknown keyword or folder ends
+// it silently; a failed write ends it with the message box "Create Shortcut".
+void CreateShortcut(const std::string& target, const std::string& name, const std::string& keyword);
+
+// The text of a desktop entry that starts `target`, with `icon` (empty for none).
+std::string DesktopEntryText(const std::string& target, const std::string& name, const std::string& icon);
+
+// `path` quoted as one argument of a desktop entry's Exec key, with the key file's escapes.
+std::string QuoteExecArgument(const std::string& path);
+
+}  // namespace tidrex::shell
