@@ -124,7 +124,15 @@ ScreensTest::~ScreensTest() {
   forms::Screen::SetMousePointer(forms::kCursorDefault);
 }
 
-void ScreensTest::LoadStartupForm() { shell::Form1aSlot().Get(); }
+void ScreensTest::LoadStartupForm() {
+  const bool first_start = !testing::Sandbox::Exists(sandbox_.IniPath());
+  shell::Form1aSlot().Get();
+  if (!first_start) return;
+  // A first start opens the screens by itself; the tests open them their own way.
+  for (forms::Form* f : forms::LoadedForms())
+    if (f->Name() != "Form1a") f->Unload();
+  forms::testing::ProcessEvents(0);
+}
 
 void ScreensTest::OpenScreens() {
   shell::Form10Slot().Get();
@@ -190,7 +198,7 @@ void ScreensTest::WriteChromiumCookies(const std::vector<std::pair<std::string, 
   const std::string folder = sandbox_.Home() + "/.config/chromium/Default";
   testing::Sandbox::MakeDirs(folder);
   Db db(folder + "/Cookies");
-  db.Exec("CREATE TABLE cookies(creation_utc INTEGER NOT NULL DEFAULT 0, host_key TEXT NOT NULL,"
+  db.Exec("CREATE TABLE IF NOT EXISTS cookies(creation_utc INTEGER NOT NULL DEFAULT 0, host_key TEXT NOT NULL,"
           " top_frame_site_key TEXT NOT NULL DEFAULT '', name TEXT NOT NULL, value TEXT NOT NULL"
           " DEFAULT '', path TEXT NOT NULL DEFAULT '/')");
   for (const auto& [host, name] : rows) db.Insert("INSERT INTO cookies(host_key, name) VALUES(?1, ?2)", host, name);
@@ -202,7 +210,7 @@ void ScreensTest::WriteFirefoxCookies(const std::vector<std::pair<std::string, s
   const std::string folder = sandbox_.Home() + "/.mozilla/firefox/abcd.default-esr";
   testing::Sandbox::MakeDirs(folder);
   Db db(folder + "/cookies.sqlite");
-  db.Exec("CREATE TABLE moz_cookies(id INTEGER PRIMARY KEY, originAttributes TEXT NOT NULL DEFAULT '',"
+  db.Exec("CREATE TABLE IF NOT EXISTS moz_cookies(id INTEGER PRIMARY KEY, originAttributes TEXT NOT NULL DEFAULT '',"
           " name TEXT, value TEXT, host TEXT, path TEXT)");
   for (const auto& [host, name] : rows) db.Insert("INSERT INTO moz_cookies(host, name) VALUES(?1, ?2)", host, name);
 }

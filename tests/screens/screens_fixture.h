@@ -40,7 +40,8 @@ class ScreensTest : public ::testing::Test {
   ScreensTest();
   ~ScreensTest() override;
 
-  // The start-up form, resident as in the running program (no tray host offscreen).
+  // The start-up form, resident as in the running program (no tray host offscreen). The
+  // screens that a first start opens are closed again.
   void LoadStartupForm();
   // The screens as the tray's "Change Configuration" opens them: backdrop and start page.
   void OpenScreens();

@@ -10,6 +10,7 @@
 #include "screens/form1.h"
 #include "screens/page_frame.h"
 #include "shell/form10.h"
+#include "shell/form1a.h"
 #include "tests/screens/screens_fixture.h"
 
 namespace tidrex::screens_testing {
@@ -219,7 +220,6 @@ TEST_F(CloseTest, CloseOnEveryMainPageLeavesOnlyTheStartUpForm) {
 TEST_F(CloseTest, ScreensOpenAgainWithFreshPagesAfterClose) {
   LoadStartupForm();
   GoTo("Form4");  // Form1 stays loaded behind its help page
-  forms::Form* first_start_page = Loaded("Form1");
   Click("Form4", "sAbout");
   Click("Form5", "sClose");
   ASSERT_TRUE(WaitFor([] { return LoadedNames() == std::vector<std::string>{"Form1a"}; }));
@@ -229,7 +229,6 @@ TEST_F(CloseTest, ScreensOpenAgainWithFreshPagesAfterClose) {
   EXPECT_THAT(VisibleNames(), ElementsAre("Form10", "Form1"));
   ASSERT_EQ(page_loads_.size(), 1u);
   EXPECT_EQ(page_loads_[0].form, "Form1");
-  (void)first_start_page;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -261,6 +260,14 @@ TEST_F(NavigationTest, ActivationWritesEachPagesStatusText) {
     EXPECT_TRUE(StatusLineVisible());
     forms::testing::UnloadEverything();
   }
+}
+
+TEST_F(NavigationTest, FirstStartOpensTheBackdropAndTheStartPage) {
+  ASSERT_FALSE(testing::Sandbox::Exists(sandbox_.IniPath()));
+  shell::Form1aSlot().Get();
+  EXPECT_THAT(VisibleNames(), ElementsAre("Form10", "Form1"));
+  EXPECT_TRUE(WaitFor([] { return StatusLine() == "Make a selection to get started!"; })) << StatusLine();
+  EXPECT_EQ(forms::Screen::MousePointer(), forms::kCursorDefault);
 }
 
 TEST_F(NavigationTest, StatusLineComesBackWhenAHiddenPageIsShownAgain) {
