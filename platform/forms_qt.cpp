@@ -168,6 +168,13 @@ std::string StripSlash(std::string p) {
 
 }  // namespace
 
+QIcon ApplicationIcon() {
+  // Pictures rendered from tidrex.svg: no image plugin needs loading at start.
+  QIcon icon;
+  for (int size : {22, 32, 64}) icon.addFile(QStringLiteral(":/tidrex/tidrex-%1.png").arg(size), QSize(size, size));
+  return icon;
+}
+
 int TwipsToPixelsX(Twips t) { return int(std::lround(t * DpiX() / 1440.0)); }
 int TwipsToPixelsY(Twips t) { return int(std::lround(t * DpiY() / 1440.0)); }
 Twips PixelsToTwipsX(int px) { return Twips(std::lround(px * 1440.0 / DpiX())); }
@@ -1002,7 +1009,7 @@ void InitializeApplication(int& argc, char** argv) {
   if (!app) return;
   InitTidrexResources();
   app->setQuitOnLastWindowClosed(false);
-  app->setWindowIcon(QIcon(QStringLiteral(":/tidrex/tidrex.svg")));
+  app->setWindowIcon(ApplicationIcon());
 }
 
 int RunEventLoop() {

@@ -1,6 +1,7 @@
 // The Qt side of the forms runtime, shared by its implementation and its test driver.
 #pragma once
 
+#include <QIcon>
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
@@ -94,6 +95,9 @@ class FormWindow : public QWidget {
  private:
   FormImpl* owner_;
 };
+
+// The program's icon, for windows and the tray.
+QIcon ApplicationIcon();
 
 // Pixels and twips along one axis, by the screen's logical DPI.
 int TwipsToPixelsX(Twips t);

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 
+#include "platform/forms_qt_internal.h"
 #include "platform/window_messages.h"
 
 namespace tidrex::platform {
@@ -37,7 +38,7 @@ QIcon IconOf(const std::string& icon) {
     if (!i.isNull()) return i;
   }
   QIcon i = QApplication::windowIcon();
-  return i.isNull() ? QIcon(QStringLiteral(":/tidrex/tidrex.svg")) : i;
+  return i.isNull() ? forms::ApplicationIcon() : i;
 }
 
 std::intptr_t MouseMessage(QSystemTrayIcon::ActivationReason reason) {
