@@ -58,6 +58,7 @@ struct Runtime {
   bool in_popup = false;
   MenuItem* popup_choice = nullptr;
   std::vector<std::string> last_popup;
+  int popup_count = 0;
 };
 
 // Built on first use, never at static-initialisation time.
@@ -905,6 +906,7 @@ void Form::PopupMenu(MenuItem& menu) {
   if (!m || !QCoreApplication::instance()) return;
   Runtime& r = R();
   r.last_popup.clear();
+  ++r.popup_count;
   for (QAction* a : m->actions())
     if (a->isVisible()) r.last_popup.push_back(a->isSeparator() ? "-" : S(a->text()));
   bool was_in_popup = r.in_popup;
@@ -1056,6 +1058,7 @@ void ResetProgramEnd() {
 }
 std::size_t PendingDestructions() { return R().pending_delete.size(); }
 std::vector<std::string> LastPopupCaptions() { return R().last_popup; }
+int PopupCount() { return R().popup_count; }
 Form* ActiveForm() { return R().active; }
 bool TaskVisible() { return R().task_visible; }
 }  // namespace testing

@@ -44,8 +44,12 @@ bool WaitFor(const std::function<bool()>& condition, int timeout_ms = 5000);
 // captions and clicks the item with `caption` with the mouse; an empty caption dismisses
 // the menu with Escape. Gives up after `timeout_ms`.
 void ClickPopupItemWhenShown(const std::string& caption, int timeout_ms = 5000);
+// Disarms every watcher that has not acted yet.
+void CancelPopupWatchers();
 // The captions ("-" for separators) of the last menu that Form::PopupMenu showed.
 std::vector<std::string> LastPopupCaptions();
+// How many menus Form::PopupMenu has opened so far.
+int PopupCount();
 
 // Program end as requested by QuitEventLoop (or by unloading the last form).
 bool ProgramEndRequested();

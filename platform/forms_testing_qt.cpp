@@ -125,8 +125,22 @@ bool WaitFor(const std::function<bool()>& condition, int timeout_ms) {
   return QTest::qWaitFor(condition, timeout_ms);
 }
 
+namespace {
+std::vector<QPointer<QTimer>>& Watchers() {
+  static std::vector<QPointer<QTimer>> w;
+  return w;
+}
+}  // namespace
+
+void CancelPopupWatchers() {
+  for (auto& w : Watchers())
+    if (w) w->setInterval(0), w->setProperty("cancelled", true);
+  Watchers().clear();
+}
+
 void ClickPopupItemWhenShown(const std::string& caption, int timeout_ms) {
   auto* watcher = new QTimer(QCoreApplication::instance());
+  Watchers().push_back(watcher);
   auto* clock = new QElapsedTimer();
   clock->start();
   QString want = Q(caption);
@@ -137,7 +151,7 @@ void ClickPopupItemWhenShown(const std::string& caption, int timeout_ms) {
       watcher->deleteLater();
       delete clock;
     };
-    if (clock->elapsed() > timeout_ms) return stop();
+    if (clock->elapsed() > timeout_ms || watcher->property("cancelled").toBool()) return stop();
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
     if (!menu || !menu->isVisible()) return;
     if (want.isEmpty()) {
