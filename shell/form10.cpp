@@ -56,7 +56,7 @@ std::uint32_t Form10::GradientColor(int y, int rows) {
 // One line per pixel row, from the top colour to black.
 void Form10::Form_Resize() {
   const int tpp = Screen::TwipsPerPixelY();
-  const int rows = ScaleHeight() / tpp;
+  const int rows = (ScaleHeight() + tpp - 1) / tpp;  // a part-row at the bottom is painted too
   painted_rows_ = 0;
   if (rows <= 0) return;
   const forms::Twips width = ScaleWidth();

@@ -57,23 +57,27 @@ TEST_F(Backdrop, GradientRunsFromTheTopColourToBlackAndFollowsEveryResize) {
   ASSERT_TRUE(t::WaitFor([&] { return f.PaintedRows() > 0; }));
   const int tpp = forms::Screen::TwipsPerPixelY();
   auto row = [&](int y) { return f.Point(300, y * tpp); };
-  int rows = f.ScaleHeight() / tpp;
-  EXPECT_EQ(f.PaintedRows(), rows);
+  int rows = f.PaintedRows();
+  // Every pixel row of the window is painted, a part-row at the bottom included.
+  EXPECT_EQ(rows, t::WidgetOf(f)->height());
   EXPECT_EQ(row(0), 0xFF80FFu);
   EXPECT_EQ(row(rows - 1), 0u);
+  QImage first = t::WidgetOf(f)->grab().toImage();
+  EXPECT_EQ(first.pixelColor(5, 0), QColor(255, 128, 255));
+  EXPECT_EQ(first.pixelColor(5, first.height() - 1), QColor(0, 0, 0));
   const std::uint32_t mid = row(rows / 2);
   EXPECT_NEAR(int(mid & 0xFF), 128, 2);          // red halfway down
   EXPECT_NEAR(int((mid >> 8) & 0xFF), 64, 2);    // green
   EXPECT_NEAR(int((mid >> 16) & 0xFF), 128, 2);  // blue
   // Smaller: the new last row is black, not a colour from halfway down the old gradient.
   f.SetHeight(3000);
-  ASSERT_TRUE(t::WaitFor([&] { return f.PaintedRows() == f.ScaleHeight() / tpp; }));
+  ASSERT_TRUE(t::WaitFor([&] { return f.PaintedRows() == 200; }));
   rows = f.PaintedRows();
   EXPECT_EQ(row(0), 0xFF80FFu);
   EXPECT_EQ(row(rows - 1), 0u);
   // Larger again.
   f.SetHeight(9000);
-  ASSERT_TRUE(t::WaitFor([&] { return f.PaintedRows() == f.ScaleHeight() / tpp; }));
+  ASSERT_TRUE(t::WaitFor([&] { return f.PaintedRows() == 600; }));
   EXPECT_EQ(row(f.PaintedRows() - 1), 0u);
   // And what the window shows is what was drawn.
   QImage shot = t::WidgetOf(f)->grab().toImage();
