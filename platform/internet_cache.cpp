@@ -1,0 +1,725 @@
+#include "platform/internet_cache.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unordered_map>
+
+namespace tidrex::platform {
+
+// ---- SHA-1 ------------------------------------------------------------------------------
+
+namespace {
+
+using Sha1Digest = std::array<unsigned char, 20>;
+
+std::uint32_t Rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+void Sha1Block(std::uint32_t h[5], const unsigned char* p) {
+  std::uint32_t w[80];
+  for (int i = 0; i < 16; ++i)
+    w[i] = (std::uint32_t{p[4 * i]} << 24) | (std::uint32_t{p[4 * i + 1]} << 16) |
+           (std::uint32_t{p[4 * i + 2]} << 8) | std::uint32_t{p[4 * i + 3]};
+  for (int i = 16; i < 80; ++i) w[i] = Rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+  std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+  for (int i = 0; i < 80; ++i) {
+    std::uint32_t f, k;
+    if (i < 20) {
+      f = (b & c) | (~b & d);
+      k = 0x5A827999;
+    } else if (i < 40) {
+      f = b ^ c ^ d;
+      k = 0x6ED9EBA1;
+    } else if (i < 60) {
+      f = (b & c) | (b & d) | (c & d);
+      k = 0x8F1BBCDC;
+    } else {
+      f = b ^ c ^ d;
+      k = 0xCA62C1D6;
+    }
+    const std::uint32_t t = Rotl(a, 5) + f + e + k + w[i];
+    e = d;
+    d = c;
+    c = Rotl(b, 30);
+    b = a;
+    a = t;
+  }
+  h[0] += a;
+  h[1] += b;
+  h[2] += c;
+  h[3] += d;
+  h[4] += e;
+}
+
+Sha1Digest Sha1(std::string_view data) {
+  std::uint32_t h[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+  const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+  std::size_t n = data.size();
+  while (n >= 64) {
+    Sha1Block(h, p);
+    p += 64;
+    n -= 64;
+  }
+  unsigned char tail[128] = {};
+  std::memcpy(tail, p, n);
+  tail[n] = 0x80;
+  const std::size_t tail_len = n < 56 ? 64 : 128;
+  const std::uint64_t bits = static_cast<std::uint64_t>(data.size()) * 8;
+  for (int i = 0; i < 8; ++i) tail[tail_len - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
+  Sha1Block(h, tail);
+  if (tail_len == 128) Sha1Block(h, tail + 64);
+  Sha1Digest out;
+  for (int i = 0; i < 5; ++i)
+    for (int j = 0; j < 4; ++j) out[4 * i + j] = static_cast<unsigned char>(h[i] >> (24 - 8 * j));
+  return out;
+}
+
+std::string Hex(const unsigned char* bytes, std::size_t n, const char* digits) {
+  std::string s(2 * n, '0');
+  for (std::size_t i = 0; i < n; ++i) {
+    s[2 * i] = digits[bytes[i] >> 4];
+    s[2 * i + 1] = digits[bytes[i] & 15];
+  }
+  return s;
+}
+
+constexpr char kLowerHex[] = "0123456789abcdef";
+constexpr char kUpperHex[] = "0123456789ABCDEF";
+
+}  // namespace
+
+std::string Sha1Hex(std::string_view data) {
+  const Sha1Digest d = Sha1(data);
+  return Hex(d.data(), d.size(), kLowerHex);
+}
+
+std::string ChromiumEntryHash(std::string_view key) {
+  const Sha1Digest d = Sha1(key);
+  // The first 8 bytes read as a little-endian integer, printed most significant first.
+  unsigned char reversed[8];
+  for (int i = 0; i < 8; ++i) reversed[i] = d[7 - i];
+  return Hex(reversed, 8, kLowerHex);
+}
+
+std::string FirefoxEntryHash(std::string_view key) {
+  const Sha1Digest d = Sha1(key);
+  return Hex(d.data(), d.size(), kUpperHex);
+}
+
+// ---- Entry readers ----------------------------------------------------------------------
+
+bool SpanEntryBytes::ReadAt(std::uint64_t offset, std::span<char> out) const {
+  if (offset > bytes_.size() || out.size() > bytes_.size() - offset) return false;
+  if (!out.empty()) std::memcpy(out.data(), bytes_.data() + offset, out.size());
+  return true;
+}
+
+namespace {
+
+std::uint32_t Le32(const char* p) {
+  const auto* u = reinterpret_cast<const unsigned char*>(p);
+  return std::uint32_t{u[0]} | (std::uint32_t{u[1]} << 8) | (std::uint32_t{u[2]} << 16) |
+         (std::uint32_t{u[3]} << 24);
+}
+
+std::uint64_t Le64(const char* p) { return std::uint64_t{Le32(p)} | (std::uint64_t{Le32(p + 4)} << 32); }
+
+std::uint32_t Be32(const char* p) {
+  const auto* u = reinterpret_cast<const unsigned char*>(p);
+  return (std::uint32_t{u[0]} << 24) | (std::uint32_t{u[1]} << 16) | (std::uint32_t{u[2]} << 8) |
+         std::uint32_t{u[3]};
+}
+
+constexpr std::uint64_t kChromiumMagic = 0xfcfb6d1ba7725c30ULL;
+constexpr std::size_t kChromiumHeaderSize = 24;
+constexpr std::uint64_t kFirefoxChunkSize = 262144;
+
+// Canonical URLs carry no blanks and no control characters; a key whose URL does is
+// not a browser's.
+bool IsPlausibleUrl(std::string_view url) {
+  if (url.empty()) return false;
+  for (char c : url) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x21 || u == 0x7f) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<ChromiumEntryHead> ReadChromiumEntry(const EntryBytes& file) {
+  const std::uint64_t size = file.Size();
+  if (size < kChromiumHeaderSize) return std::nullopt;
+  char header[kChromiumHeaderSize];
+  if (!file.ReadAt(0, header)) return std::nullopt;
+  if (Le64(header) != kChromiumMagic) return std::nullopt;
+  ChromiumEntryHead head;
+  head.version = Le32(header + 8);
+  const std::uint32_t key_length = Le32(header + 12);
+  if (key_length == 0 || key_length > kMaxCacheKeyLength) return std::nullopt;
+  if (key_length > size - kChromiumHeaderSize) return std::nullopt;
+  head.key.resize(key_length);
+  if (!file.ReadAt(kChromiumHeaderSize, std::span<char>(head.key.data(), key_length)))
+    return std::nullopt;
+  return head;
+}
+
+std::optional<std::string> ChromiumKeyUrl(std::string_view key) {
+  std::string_view rest = key;
+  // "<digit>/<upload id>/": the cache's key prefix (older caches have none).
+  if (rest.size() >= 2 && rest[0] >= '0' && rest[0] <= '9' && rest[1] == '/') {
+    std::size_t i = 2;
+    while (i < rest.size() && rest[i] >= '0' && rest[i] <= '9') ++i;
+    if (i == 2 || i >= rest.size() || rest[i] != '/') return std::nullopt;
+    rest.remove_prefix(i + 1);
+  }
+  std::string_view url = rest;
+  if (rest.substr(0, 4) == "_dk_") {
+    // Partitioned: "_dk_" [s_|cn_] top-frame site, blank, frame site, blank, URL.
+    const std::size_t first = rest.find(' ');
+    const std::size_t last = rest.rfind(' ');
+    if (first == std::string_view::npos || first == last) return std::nullopt;
+    url = rest.substr(last + 1);
+  }
+  if (!IsPlausibleUrl(url)) return std::nullopt;
+  return std::string(url);
+}
+
+std::optional<FirefoxEntryHead> ReadFirefoxEntry(const EntryBytes& file) {
+  const std::uint64_t size = file.Size();
+  if (size < 4) return std::nullopt;
+  const std::uint64_t end = size - 4;  // where the trailing offset field begins
+  char field[4];
+  if (!file.ReadAt(end, field)) return std::nullopt;
+  const std::uint64_t meta = Be32(field);
+  if (meta > end) return std::nullopt;
+  const std::uint64_t chunks = (meta + kFirefoxChunkSize - 1) / kFirefoxChunkSize;
+  const std::uint64_t header_at = meta + 4 + 2 * chunks;
+  if (header_at + 4 > end) return std::nullopt;
+  if (!file.ReadAt(header_at, field)) return std::nullopt;
+  FirefoxEntryHead head;
+  head.version = Be32(field);
+  if (head.version == 0 || head.version > 16) return std::nullopt;
+  const std::uint64_t header_size = head.version == 1 ? 28 : 32;
+  if (header_at + header_size > end) return std::nullopt;
+  char header[32];
+  if (!file.ReadAt(header_at, std::span<char>(header, header_size))) return std::nullopt;
+  head.fetch_count = Be32(header + 4);
+  head.last_modified = Be32(header + 12);
+  const std::uint32_t key_size = Be32(header + 24);
+  head.flags = header_size == 32 ? Be32(header + 28) : 0;
+  if (key_size == 0 || key_size > kMaxCacheKeyLength) return std::nullopt;
+  const std::uint64_t key_at = header_at + header_size;
+  if (key_size + 1 > end - key_at) return std::nullopt;  // key_at <= end holds here
+  head.key.resize(std::size_t{key_size} + 1);
+  if (!file.ReadAt(key_at, std::span<char>(head.key.data(), head.key.size()))) return std::nullopt;
+  if (head.key.back() != '\0') return std::nullopt;
+  head.key.pop_back();
+  if (head.key.find('\0') != std::string::npos) return std::nullopt;
+  return head;
+}
+
+std::optional<FirefoxKey> ParseFirefoxKey(std::string_view key) {
+  FirefoxKey parsed;
+  std::size_t i = 0;
+  while (i < key.size()) {
+    if (key[i] == ':') {
+      parsed.url.assign(key.substr(i + 1));
+      if (!IsPlausibleUrl(parsed.url)) return std::nullopt;
+      return parsed;
+    }
+    // A tag runs to the next single comma; a doubled comma is a comma of its value.
+    std::string tag;
+    bool closed = false;
+    while (i < key.size()) {
+      if (key[i] == ',') {
+        if (i + 1 < key.size() && key[i + 1] == ',') {
+          tag.push_back(',');
+          i += 2;
+          continue;
+        }
+        ++i;
+        closed = true;
+        break;
+      }
+      tag.push_back(key[i++]);
+    }
+    if (!closed) return std::nullopt;
+    parsed.tags.push_back(std::move(tag));
+  }
+  return std::nullopt;
+}
+
+// ---- The cache --------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::size_t kNameCapacity = 40;
+
+// A file the listing read, in a form cheap to keep: the folder it lies in and its name
+// without any stream suffix.
+struct EntryRef {
+  std::uint32_t folder = 0;
+  std::uint32_t next = UINT32_MAX;  // the next entry of the same URL
+  std::uint8_t name_length = 0;
+  std::array<char, kNameCapacity> name{};
+  std::string_view Name() const { return {name.data(), name_length}; }
+};
+
+struct EvictionMarker {
+  bool everything = false;
+  std::string context;  // signature of the evicted context's tags
+  std::string origin;   // only entries of this origin, when set
+  std::int64_t mtime_ms = 0;
+};
+
+struct CacheFolder {
+  std::string path;
+  BrowserFamily family = BrowserFamily::Chromium;
+  int fd = -1;  // kept open so deletions land in the folder that was listed
+  std::vector<EvictionMarker> markers;
+};
+
+bool IsHex(std::string_view s, bool upper) {
+  for (char c : s) {
+    const bool digit = c >= '0' && c <= '9';
+    const bool letter = upper ? (c >= 'A' && c <= 'F') : (c >= 'a' && c <= 'f');
+    if (!digit && !letter) return false;
+  }
+  return true;
+}
+
+bool IsChromiumEntryName(std::string_view name) {
+  return name.size() == 18 && name.substr(16) == "_0" && IsHex(name.substr(0, 16), false);
+}
+
+bool IsFirefoxEntryName(std::string_view name) { return name.size() == 40 && IsHex(name, true); }
+
+bool IsHttpUrl(std::string_view url) {
+  return url.substr(0, 7) == "http://" || url.substr(0, 8) == "https://";
+}
+
+// The part of a key's tags that names its load context (origin attributes and the
+// anonymous flag), in a form that compares equal for the same context.
+std::string ContextSignature(const std::vector<std::string>& tags) {
+  std::vector<std::string_view> parts;
+  for (const std::string& t : tags)
+    if (!t.empty() && (t[0] == 'O' || t[0] == 'a')) parts.push_back(t);
+  std::sort(parts.begin(), parts.end());
+  std::string sig;
+  for (std::string_view p : parts) {
+    sig.append(p);
+    sig.push_back('\n');
+  }
+  return sig;
+}
+
+std::optional<std::string> DecodeBase64(std::string_view in) {
+  std::string out;
+  std::uint32_t acc = 0;
+  int bits = 0;
+  std::size_t pad = 0;
+  for (char c : in) {
+    int v;
+    if (c >= 'A' && c <= 'Z') v = c - 'A';
+    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9') v = c - '0' + 52;
+    else if (c == '+') v = 62;
+    else if (c == '/') v = 63;
+    else if (c == '=') {
+      ++pad;
+      continue;
+    } else
+      return std::nullopt;
+    if (pad) return std::nullopt;
+    acc = (acc << 6) | static_cast<std::uint32_t>(v);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<char>((acc >> bits) & 0xFF));
+    }
+  }
+  if (pad > 2) return std::nullopt;
+  return out;
+}
+
+std::int64_t MtimeMs(const struct stat& st) {
+  return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+}
+
+// Reads a context-eviction marker "ce_<base64 of the context's key prefix>" ('/' written
+// as '-'). "*" evicts every context; a tab may follow the context with an origin.
+std::optional<EvictionMarker> ParseEvictionMarker(std::string_view name, const struct stat& st) {
+  if (name.substr(0, 3) != "ce_") return std::nullopt;
+  std::string encoded(name.substr(3));
+  std::replace(encoded.begin(), encoded.end(), '-', '/');
+  std::optional<std::string> decoded = DecodeBase64(encoded);
+  if (!decoded || decoded->empty()) return std::nullopt;
+  EvictionMarker marker;
+  marker.mtime_ms = MtimeMs(st);
+  std::string context = *decoded;
+  const std::size_t tab = context.find('\t');
+  if (tab != std::string::npos) {
+    marker.origin = context.substr(tab + 1);
+    context.resize(tab);
+  }
+  if (context.empty()) return std::nullopt;
+  if (context == "*") {
+    marker.everything = true;
+    return marker;
+  }
+  // The prefix may end in a URL tag or at a tag's closing comma; a missing closing comma
+  // at the very end is tolerated.
+  if (context.find(':') == std::string::npos) {
+    if (context.back() != ',') context.push_back(',');
+    context.push_back(':');
+    context.append("x");
+  }
+  std::optional<FirefoxKey> key = ParseFirefoxKey(context);
+  if (!key) return std::nullopt;
+  marker.context = ContextSignature(key->tags);
+  return marker;
+}
+
+bool UrlHasOrigin(std::string_view url, std::string_view origin) {
+  if (url.substr(0, origin.size()) != origin) return false;
+  return url.size() == origin.size() || url[origin.size()] == '/';
+}
+
+bool Evicted(const CacheFolder& folder, const FirefoxKey& key, std::int64_t mtime_ms) {
+  if (folder.markers.empty()) return false;
+  const std::string sig = ContextSignature(key.tags);
+  for (const EvictionMarker& m : folder.markers) {
+    if (!m.everything && m.context != sig) continue;
+    if (!m.origin.empty() && !UrlHasOrigin(key.url, m.origin)) continue;
+    if (mtime_ms <= m.mtime_ms) return true;
+  }
+  return false;
+}
+
+// An open entry file with one prefetched window, so a reader's small reads mostly cost
+// no system call.
+class FileEntryBytes final : public EntryBytes {
+ public:
+  FileEntryBytes(int fd, std::uint64_t size, bool window_at_end) : fd_(fd), size_(size) {
+    const std::uint64_t want = std::min<std::uint64_t>(size, sizeof window_);
+    window_at_ = window_at_end ? size - want : 0;
+    const ssize_t got = pread(fd_, window_, want, static_cast<off_t>(window_at_));
+    window_len_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+  }
+  std::uint64_t Size() const override { return size_; }
+  bool ReadAt(std::uint64_t offset, std::span<char> out) const override {
+    if (offset > size_ || out.size() > size_ - offset) return false;
+    if (offset >= window_at_ && offset + out.size() <= window_at_ + window_len_) {
+      std::memcpy(out.data(), window_ + (offset - window_at_), out.size());
+      return true;
+    }
+    std::size_t done = 0;
+    while (done < out.size()) {
+      const ssize_t got = pread(fd_, out.data() + done, out.size() - done,
+                                static_cast<off_t>(offset + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      done += static_cast<std::size_t>(got);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  std::uint64_t size_;
+  std::uint64_t window_at_ = 0;
+  std::size_t window_len_ = 0;
+  char window_[4096];
+};
+
+bool RegularFileSize(int fd, struct stat* st) { return fstat(fd, st) == 0 && S_ISREG(st->st_mode); }
+
+}  // namespace
+
+std::optional<ChromiumEntryHead> ReadChromiumEntryFile(int fd) {
+  struct stat st;
+  if (!RegularFileSize(fd, &st)) return std::nullopt;
+  return ReadChromiumEntry(FileEntryBytes(fd, static_cast<std::uint64_t>(st.st_size), false));
+}
+
+std::optional<FirefoxEntryHead> ReadFirefoxEntryFile(int fd) {
+  struct stat st;
+  if (!RegularFileSize(fd, &st)) return std::nullopt;
+  return ReadFirefoxEntry(FileEntryBytes(fd, static_cast<std::uint64_t>(st.st_size), true));
+}
+
+namespace {
+
+struct Job {
+  std::uint32_t folder;
+  std::string name;
+};
+
+struct JobResult {
+  bool ok = false;
+  std::uint32_t type = 0;
+  std::string url;
+};
+
+JobResult ReadEntry(const CacheFolder& folder, const std::string& name) {
+  JobResult r;
+  const int fd = openat(folder.fd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return r;
+  struct stat st;
+  if (!RegularFileSize(fd, &st)) {
+    close(fd);
+    return r;
+  }
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (folder.family == BrowserFamily::Chromium) {
+    FileEntryBytes bytes(fd, size, false);
+    std::optional<ChromiumEntryHead> head = ReadChromiumEntry(bytes);
+    close(fd);
+    if (!head || ChromiumEntryHash(head->key) != std::string_view(name).substr(0, 16)) return r;
+    std::optional<std::string> url = ChromiumKeyUrl(head->key);
+    if (!url) return r;
+    r.ok = true;
+    r.type = IsHttpUrl(*url) ? kNormalCacheEntry : 0;
+    r.url = std::move(*url);
+    return r;
+  }
+  FileEntryBytes bytes(fd, size, true);
+  std::optional<FirefoxEntryHead> head = ReadFirefoxEntry(bytes);
+  close(fd);
+  if (!head || FirefoxEntryHash(head->key) != name) return r;
+  std::optional<FirefoxKey> key = ParseFirefoxKey(head->key);
+  if (!key) return r;
+  r.ok = true;
+  r.type = IsHttpUrl(key->url) && !Evicted(folder, *key, MtimeMs(st)) ? kNormalCacheEntry : 0;
+  r.url = std::move(key->url);
+  return r;
+}
+
+std::string Canonical(const std::string& path) {
+  char buf[PATH_MAX];
+  if (realpath(path.c_str(), buf)) return buf;
+  return path;
+}
+
+// Below this many files one thread does the reading.
+constexpr std::size_t kParallelThreshold = 512;
+
+}  // namespace
+
+struct UrlCache::Impl {
+  bool fixed_profiles = false;
+  std::vector<BrowserProfile> profiles;
+  std::vector<CacheFolder> folders;
+  std::vector<EntryRef> refs;
+  struct Chain {
+    std::uint32_t first;
+    std::uint32_t last;
+  };
+  std::unordered_map<std::string, Chain> index;  // URL -> its refs in listing order
+  bool listed = false;
+  UrlCacheStats stats;
+
+  ~Impl() { CloseFolders(); }
+
+  void CloseFolders() {
+    for (CacheFolder& f : folders)
+      if (f.fd >= 0) close(f.fd);
+    folders.clear();
+  }
+
+  // Opens the folders to scan and returns the entry files of each, sorted by name.
+  std::vector<Job> CollectJobs(const std::vector<BrowserProfile>& list) {
+    std::vector<Job> jobs;
+    std::set<std::string> seen;
+    for (const BrowserProfile& p : list) {
+      if (p.cache_dir.empty()) continue;
+      const bool chromium = p.family == BrowserFamily::Chromium;
+      // Firefox keeps live entries in entries/; doomed/ and trash*/ are on their way out.
+      const std::string path = chromium ? p.cache_dir : p.cache_dir + "/entries";
+      if (!seen.insert(Canonical(path)).second) continue;
+      const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0) continue;
+      CacheFolder folder;
+      folder.path = path;
+      folder.family = p.family;
+      folder.fd = fd;
+      if (!chromium) ReadMarkers(p.cache_dir, &folder);
+      const auto index_of_folder = static_cast<std::uint32_t>(folders.size());
+      folders.push_back(std::move(folder));
+
+      const int dup_fd = dup(fd);
+      DIR* dir = dup_fd >= 0 ? fdopendir(dup_fd) : nullptr;
+      if (!dir) {
+        if (dup_fd >= 0) close(dup_fd);
+        continue;
+      }
+      const std::size_t first = jobs.size();
+      while (dirent* e = readdir(dir)) {
+        if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+        const std::string_view name = e->d_name;
+        if (chromium ? !IsChromiumEntryName(name) : !IsFirefoxEntryName(name)) continue;
+        jobs.push_back({index_of_folder, std::string(name)});
+      }
+      closedir(dir);
+      std::sort(jobs.begin() + static_cast<std::ptrdiff_t>(first), jobs.end(),
+                [](const Job& a, const Job& b) { return a.name < b.name; });
+    }
+    return jobs;
+  }
+
+  static void ReadMarkers(const std::string& cache2, CacheFolder* folder) {
+    DIR* dir = opendir(cache2.c_str());
+    if (!dir) return;
+    while (dirent* e = readdir(dir)) {
+      const std::string_view name = e->d_name;
+      if (name.substr(0, 3) != "ce_") continue;
+      struct stat st;
+      if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+      if (std::optional<EvictionMarker> m = ParseEvictionMarker(name, st))
+        folder->markers.push_back(std::move(*m));
+    }
+    closedir(dir);
+  }
+
+  std::vector<UrlCacheEntry> List() {
+    CloseFolders();
+    refs.clear();
+    index.clear();
+    stats = {};
+    listed = true;
+    if (!fixed_profiles) profiles = FindBrowserProfiles();
+    const std::vector<Job> jobs = CollectJobs(profiles);
+    stats.cache_folders = folders.size();
+
+    std::vector<JobResult> results(jobs.size());
+    auto work = [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) results[i] = ReadEntry(folders[jobs[i].folder], jobs[i].name);
+    };
+    const unsigned cores = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
+    if (jobs.size() < kParallelThreshold || cores == 1) {
+      work(0, jobs.size());
+    } else {
+      // The reads are independent; a shared counter hands out small batches.
+      std::atomic<std::size_t> next{0};
+      constexpr std::size_t kBatch = 64;
+      auto worker = [&] {
+        for (std::size_t b; (b = next.fetch_add(kBatch)) < jobs.size();)
+          work(b, std::min(jobs.size(), b + kBatch));
+      };
+      std::vector<std::thread> threads;
+      for (unsigned t = 1; t < cores; ++t) threads.emplace_back(worker);
+      worker();
+      for (std::thread& t : threads) t.join();
+    }
+
+    std::vector<UrlCacheEntry> listing;
+    listing.reserve(jobs.size());
+    refs.reserve(jobs.size());
+    index.reserve(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+      JobResult& r = results[i];
+      if (!r.ok) {
+        ++stats.skipped_files;
+        continue;
+      }
+      EntryRef ref;
+      ref.folder = jobs[i].folder;
+      const std::string_view name = folders[ref.folder].family == BrowserFamily::Chromium
+                                        ? std::string_view(jobs[i].name).substr(0, 16)
+                                        : std::string_view(jobs[i].name);
+      ref.name_length = static_cast<std::uint8_t>(name.size());
+      std::memcpy(ref.name.data(), name.data(), name.size());
+      const auto ref_index = static_cast<std::uint32_t>(refs.size());
+      auto [it, inserted] = index.try_emplace(r.url, Chain{ref_index, ref_index});
+      if (!inserted) {
+        refs[it->second.last].next = ref_index;
+        it->second.last = ref_index;
+      }
+      refs.push_back(ref);
+      listing.push_back({std::move(r.url), r.type});
+    }
+    stats.entries = listing.size();
+    return listing;
+  }
+
+  bool Delete(const std::string& url) {
+    if (!listed) List();
+    const auto it = index.find(url);
+    if (it == index.end()) return false;
+    bool all = true;
+    char name[kNameCapacity + 3];
+    for (std::uint32_t r = it->second.first; r != UINT32_MAX; r = refs[r].next) {
+      const EntryRef& ref = refs[r];
+      const CacheFolder& folder = folders[ref.folder];
+      std::memcpy(name, ref.name.data(), ref.name_length);
+      if (folder.family == BrowserFamily::Chromium) {
+        // The stream file first: without it the entry is gone for the browser, even if a
+        // companion then fails.
+        name[ref.name_length] = '_';
+        name[ref.name_length + 2] = '\0';
+        for (char suffix : {'0', 's', '1'}) {
+          name[ref.name_length + 1] = suffix;
+          if (unlinkat(folder.fd, name, 0) != 0 && (suffix == '0' || errno != ENOENT)) all = false;
+        }
+      } else {
+        name[ref.name_length] = '\0';
+        if (unlinkat(folder.fd, name, 0) != 0) all = false;
+      }
+    }
+    index.erase(it);
+    return all;
+  }
+};
+
+UrlCache::UrlCache() : impl_(std::make_unique<Impl>()) {}
+
+UrlCache::UrlCache(std::vector<BrowserProfile> profiles) : impl_(std::make_unique<Impl>()) {
+  impl_->fixed_profiles = true;
+  impl_->profiles = std::move(profiles);
+}
+
+UrlCache::~UrlCache() = default;
+
+std::vector<UrlCacheEntry> UrlCache::List() { return impl_->List(); }
+
+bool UrlCache::Delete(const std::string& source_url) { return impl_->Delete(source_url); }
+
+const UrlCacheStats& UrlCache::LastStats() const { return impl_->stats; }
+
+namespace {
+
+std::mutex& ProcessCacheMutex() {
+  static std::mutex m;
+  return m;
+}
+
+UrlCache& ProcessCache() {
+  static UrlCache cache;
+  return cache;
+}
+
+}  // namespace
+
+std::vector<UrlCacheEntry> ListUrlCacheEntries() {
+  std::lock_guard<std::mutex> lock(ProcessCacheMutex());
+  return ProcessCache().List();
+}
+
+bool DeleteUrlCacheEntry(const std::string& source_url) {
+  std::lock_guard<std::mutex> lock(ProcessCacheMutex());
+  return ProcessCache().Delete(source_url);
+}
+
+}  // namespace tidrex::platform
