@@ -1,0 +1,1 @@
+window.libVersion = 2;
