@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/cookie_store.h"
 #include "platform/locations.h"
 
 namespace tidrex::platform {
@@ -220,6 +221,8 @@ bool AnyEntryMatches(const std::string& path) {
 }
 
 size_t DeletePath(const std::string& raw) {
+  // The cookie folder lives in the browsers' cookie stores, not on disk.
+  if (IsCookieFolderPath(raw)) return DeleteCookieFolderPath(raw);
   if (raw.empty() || raw[0] != '/') return 0;
   std::string path = raw;
   while (path.size() > 1 && path.back() == '/') path.pop_back();

@@ -1,0 +1,510 @@
+// The cookie folder over fixture cookie stores of both browser families, written with
+// SQLite the way the browsers write them.
+#include "platform/cookie_store.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/files.h"
+#include "tests/support/sandbox.h"
+
+namespace tidrex::platform {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using tidrex::testing::Sandbox;
+
+// Column sets as the browsers create them.
+constexpr const char* kChromiumSchema =
+    "CREATE TABLE meta(key LONGVARCHAR NOT NULL UNIQUE PRIMARY KEY, value LONGVARCHAR);"
+    "INSERT INTO meta VALUES('version','24'),('last_compatible_version','24');"
+    "CREATE TABLE cookies(creation_utc INTEGER NOT NULL, host_key TEXT NOT NULL,"
+    " top_frame_site_key TEXT NOT NULL, name TEXT NOT NULL, value TEXT NOT NULL,"
+    " encrypted_value BLOB NOT NULL, path TEXT NOT NULL, expires_utc INTEGER NOT NULL,"
+    " is_secure INTEGER NOT NULL, is_httponly INTEGER NOT NULL,"
+    " last_access_utc INTEGER NOT NULL, has_expires INTEGER NOT NULL,"
+    " is_persistent INTEGER NOT NULL, priority INTEGER NOT NULL, samesite INTEGER NOT NULL,"
+    " source_scheme INTEGER NOT NULL, source_port INTEGER NOT NULL,"
+    " last_update_utc INTEGER NOT NULL, source_type INTEGER NOT NULL,"
+    " has_cross_site_ancestor INTEGER NOT NULL);"
+    "CREATE UNIQUE INDEX cookies_unique_index ON cookies(host_key, top_frame_site_key,"
+    " has_cross_site_ancestor, name, path, source_scheme, source_port);";
+
+constexpr const char* kFirefoxSchema =
+    "CREATE TABLE moz_cookies (id INTEGER PRIMARY KEY, originAttributes TEXT NOT NULL DEFAULT '',"
+    " name TEXT, value TEXT, host TEXT, path TEXT, expiry INTEGER, lastAccessed INTEGER,"
+    " creationTime INTEGER, isSecure INTEGER, isHttpOnly INTEGER,"
+    " inBrowserElement INTEGER DEFAULT 0, sameSite INTEGER DEFAULT 0,"
+    " schemeMap INTEGER DEFAULT 0, isPartitionedAttributeSet INTEGER DEFAULT 0,"
+    " updateTime INTEGER, CONSTRAINT moz_uniqueid UNIQUE (name, host, path, originAttributes));"
+    "PRAGMA user_version = 17;";
+
+struct Row {
+  std::string host;
+  std::string name;
+  std::string partition;  // Chromium top_frame_site_key / Firefox originAttributes
+};
+
+class Connection {
+ public:
+  explicit Connection(const std::string& path, int flags = SQLITE_OPEN_READWRITE |
+                                                            SQLITE_OPEN_CREATE) {
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+      throw std::runtime_error("cannot open " + path);
+    }
+  }
+  ~Connection() { sqlite3_close_v2(db_); }
+  void Exec(const std::string& sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string msg = err ? err : "?";
+      sqlite3_free(err);
+      throw std::runtime_error(sql + ": " + msg);
+    }
+  }
+  std::vector<std::string> Strings(const std::string& sql) {
+    sqlite3_stmt* stmt = nullptr;
+    std::vector<std::string> out;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+      throw std::runtime_error(sqlite3_errmsg(db_));
+    }
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      const unsigned char* t = sqlite3_column_text(stmt, 0);
+      out.emplace_back(t ? reinterpret_cast<const char*>(t) : "");
+    }
+    sqlite3_finalize(stmt);
+    return out;
+  }
+  void Insert(const std::string& sql, const std::vector<std::string>& values) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+      throw std::runtime_error(sqlite3_errmsg(db_));
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      sqlite3_bind_text(stmt, static_cast<int>(i + 1), values[i].c_str(), -1, SQLITE_TRANSIENT);
+    }
+    int rc = sqlite3_step(stmt);
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE) throw std::runtime_error("insert failed");
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+void WriteChromiumStore(const std::string& path, const std::vector<Row>& rows) {
+  Sandbox::MakeDirs(path.substr(0, path.rfind('/')));
+  Connection db(path);
+  db.Exec(kChromiumSchema);
+  db.Exec("BEGIN");
+  for (const Row& r : rows) {
+    db.Insert(
+        "INSERT INTO cookies VALUES(13370000000000000, ?1, ?2, ?3, '', x'763130', '/',"
+        " 13400000000000000, 1, 0, 13370000000000000, 1, 1, 1, 0, 2, 443,"
+        " 13370000000000000, 0, 0)",
+        {r.host, r.partition, r.name});
+  }
+  db.Exec("COMMIT");
+}
+
+void WriteFirefoxStore(const std::string& path, const std::vector<Row>& rows) {
+  Sandbox::MakeDirs(path.substr(0, path.rfind('/')));
+  Connection db(path);
+  db.Exec("PRAGMA journal_mode=WAL");
+  db.Exec(kFirefoxSchema);
+  db.Exec("BEGIN");
+  for (const Row& r : rows) {
+    db.Insert(
+        "INSERT INTO moz_cookies(originAttributes, name, value, host, path, expiry,"
+        " lastAccessed, creationTime, isSecure, isHttpOnly) VALUES(?1, ?2, 'v', ?3, '/',"
+        " 1900000000000, 1700000000000000, 1700000000000000, 0, 0)",
+        {r.partition, r.name, r.host});
+  }
+  db.Exec("COMMIT");
+}
+
+// "host name" of every row, sorted, read through SQLite so a WAL is merged.
+std::vector<std::string> RowsOf(const std::string& path, BrowserFamily family) {
+  Connection db(path, SQLITE_OPEN_READONLY);
+  std::vector<std::string> rows =
+      family == BrowserFamily::Firefox
+          ? db.Strings("SELECT host || ' ' || name FROM moz_cookies")
+          : db.Strings("SELECT host_key || ' ' || name FROM cookies");
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+bool HasSideFiles(const std::string& path) {
+  return Sandbox::Exists(path + "-wal") || Sandbox::Exists(path + "-shm") ||
+         Sandbox::Exists(path + "-journal");
+}
+
+// A child process that holds an fcntl write lock on a file until it is killed, the way a
+// running Firefox holds its profile's .parentlock.
+class LockHolder {
+ public:
+  explicit LockHolder(const std::string& path) {
+    int ready[2];
+    if (::pipe(ready) != 0) throw std::runtime_error("pipe");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(ready[0]);
+      int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);
+      struct flock lock {};
+      lock.l_type = F_WRLCK;
+      lock.l_whence = SEEK_SET;
+      char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? '1' : '0';
+      (void)!::write(ready[1], &ok, 1);
+      for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    char ok = '0';
+    (void)!::read(ready[0], &ok, 1);
+    ::close(ready[0]);
+    if (ok != '1') throw std::runtime_error("could not lock " + path);
+  }
+  ~LockHolder() {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// ---------------------------------------------------------------------------------------
+
+TEST(CookieSiteOfHost, FoldsHostsToTheirSite) {
+  EXPECT_EQ(CookieSiteOfHost(".site-a.test"), "site-a.test");
+  EXPECT_EQ(CookieSiteOfHost("www.site-a.test"), "site-a.test");
+  EXPECT_EQ(CookieSiteOfHost("a.b.c.site-a.test"), "site-a.test");
+  EXPECT_EQ(CookieSiteOfHost(".WWW.Example.COM"), "example.com");
+  EXPECT_EQ(CookieSiteOfHost("shop.example.co.uk"), "example.co.uk");
+  EXPECT_EQ(CookieSiteOfHost(".example.co.uk"), "example.co.uk");
+  // Private suffixes of the list count as suffixes.
+  EXPECT_EQ(CookieSiteOfHost("a.b.github.io"), "b.github.io");
+}
+
+TEST(CookieSiteOfHost, HostsWithoutARegistrableDomainStandForThemselves) {
+  EXPECT_EQ(CookieSiteOfHost("localhost"), "localhost");
+  EXPECT_EQ(CookieSiteOfHost(".localhost"), "localhost");
+  EXPECT_EQ(CookieSiteOfHost("127.0.0.1"), "127.0.0.1");
+  EXPECT_EQ(CookieSiteOfHost("192.168.10.20"), "192.168.10.20");
+  EXPECT_EQ(CookieSiteOfHost("::1"), "[::1]");
+  EXPECT_EQ(CookieSiteOfHost("[::1]"), "[::1]");
+  EXPECT_EQ(CookieSiteOfHost("[0:0:0:0:0:0:0:1]"), "[::1]");
+  EXPECT_EQ(CookieSiteOfHost("[2001:DB8::1]"), "[2001:db8::1]");
+  EXPECT_EQ(CookieSiteOfHost("co.uk"), "co.uk");
+  EXPECT_EQ(CookieSiteOfHost("intranet"), "intranet");
+}
+
+TEST(CookieSiteOfHost, HostsThatCannotNameAnEntryGiveNothing) {
+  EXPECT_EQ(CookieSiteOfHost(""), "");
+  EXPECT_EQ(CookieSiteOfHost("."), "");
+  EXPECT_EQ(CookieSiteOfHost(".."), "");
+  EXPECT_EQ(CookieSiteOfHost("a/b.test"), "");
+  EXPECT_EQ(CookieSiteOfHost(std::string("a\nb.test")), "");
+}
+
+TEST(CookieFolderPath, IsNoFolderOnDiskAndRecognisesItsEntries) {
+  Sandbox sandbox;
+  const std::string folder = CookieFolderPath();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_NE(folder.back(), '/');
+  EXPECT_NE(folder.front(), '/') << "an absolute path could name a real folder";
+  EXPECT_FALSE(AnyEntryMatches(folder));
+  EXPECT_TRUE(IsCookieFolderPath(folder));
+  EXPECT_TRUE(IsCookieFolderPath(folder + "/"));
+  EXPECT_TRUE(IsCookieFolderPath(folder + "/site-a.test"));
+  EXPECT_FALSE(IsCookieFolderPath(folder + "x/site-a.test"));
+  EXPECT_FALSE(IsCookieFolderPath(sandbox.Home() + "/site-a.test"));
+  EXPECT_FALSE(IsCookieFolderPath(""));
+}
+
+// ---------------------------------------------------------------------------------------
+
+class CookieStoreTest : public ::testing::Test {
+ protected:
+  std::string ChromiumPath(const std::string& profile = "Default") {
+    return sandbox_.Path("home/.config/chromium/" + profile + "/Cookies");
+  }
+  std::string FirefoxPath(const std::string& profile = "abcd.default-esr") {
+    return sandbox_.Path("home/.mozilla/firefox/" + profile + "/cookies.sqlite");
+  }
+
+  // Both families, with hosts that fold, partitioned rows and a LIKE-wildcard lookalike.
+  std::vector<CookieStore> WriteBothFamilies() {
+    WriteChromiumStore(ChromiumPath(), {{".site-a.test", "a1", ""},
+                                         {"www.site-a.test", "a2", ""},
+                                         {"shop.site-b.co.uk", "b1", ""},
+                                         {"a_c.test", "x1", ""},
+                                         {"axc.test", "x2", ""},
+                                         {"127.0.0.1", "ip", ""},
+                                         {"keep.test", "k1", "https://site-a.test"}});
+    WriteFirefoxStore(FirefoxPath(), {{".site-a.test", "a3", ""},
+                                       {"deep.sub.site-a.test", "a4", "^partitionKey=%28https%2Csite-b.co.uk%29"},
+                                       {".site-a.test", "a3", "^userContextId=2"},
+                                       {"localhost", "lh", ""},
+                                       {"::1", "v6", ""},
+                                       {"other.test", "o1", "^partitionKey=%28https%2Csite-a.test%29"}});
+    return {{ChromiumPath(), BrowserFamily::Chromium, false},
+            {FirefoxPath(), BrowserFamily::Firefox, false}};
+  }
+
+  Sandbox sandbox_;
+};
+
+TEST_F(CookieStoreTest, ListsEachSiteOnceInNameOrderAcrossFamilies) {
+  auto stores = WriteBothFamilies();
+  CookieListing listing = ListCookieSites(stores);
+  EXPECT_THAT(listing.sites,
+              ElementsAre("127.0.0.1", "[::1]", "a_c.test", "axc.test", "keep.test",
+                          "localhost", "other.test", "site-a.test", "site-b.co.uk"));
+  EXPECT_EQ(listing.stores_read, 2u);
+  EXPECT_EQ(listing.stores_skipped, 0u);
+}
+
+TEST_F(CookieStoreTest, ListingLeavesAClosedWalStoreWithoutSideFiles) {
+  auto stores = WriteBothFamilies();
+  ASSERT_FALSE(HasSideFiles(FirefoxPath()));
+  const std::string before = Sandbox::ReadFile(FirefoxPath());
+  ASSERT_EQ(ListCookieSites(stores).stores_read, 2u);
+  EXPECT_FALSE(HasSideFiles(FirefoxPath()));
+  EXPECT_FALSE(HasSideFiles(ChromiumPath()));
+  EXPECT_EQ(Sandbox::ReadFile(FirefoxPath()), before);
+}
+
+TEST_F(CookieStoreTest, ListingSeesRowsStillInTheWal) {
+  auto stores = WriteBothFamilies();
+  Connection writer(FirefoxPath());
+  writer.Exec("PRAGMA wal_autocheckpoint=0");
+  writer.Exec(
+      "INSERT INTO moz_cookies(originAttributes, name, host) VALUES('', 'n', '.fresh.test')");
+  ASSERT_TRUE(Sandbox::Exists(FirefoxPath() + "-wal"));
+  EXPECT_THAT(ListCookieSites(stores).sites, ::testing::Contains("fresh.test"));
+}
+
+TEST_F(CookieStoreTest, DeletingThreeSitesRemovesExactlyTheirCookies) {
+  auto stores = WriteBothFamilies();
+  CookieDeletion result = DeleteCookieSites(stores, {"site-a.test", "a_c.test", "[::1]"});
+  // site-a.test: two Chromium rows, three Firefox rows (partitioned ones included).
+  EXPECT_EQ(result.rows_deleted, 2u + 1u + 3u + 1u);
+  EXPECT_EQ(result.stores_changed, 2u);
+  EXPECT_EQ(result.stores_left, 0u);
+  EXPECT_EQ(result.stores_skipped, 0u);
+
+  EXPECT_THAT(RowsOf(ChromiumPath(), BrowserFamily::Chromium),
+              ElementsAre("127.0.0.1 ip", "axc.test x2", "keep.test k1", "shop.site-b.co.uk b1"));
+  EXPECT_THAT(RowsOf(FirefoxPath(), BrowserFamily::Firefox),
+              ElementsAre("localhost lh", "other.test o1"));
+  EXPECT_THAT(ListCookieSites(stores).sites,
+              ElementsAre("127.0.0.1", "axc.test", "keep.test", "localhost", "other.test",
+                          "site-b.co.uk"));
+}
+
+TEST_F(CookieStoreTest, DeletingASiteNoStoreHoldsWritesNothing) {
+  auto stores = WriteBothFamilies();
+  const std::string chromium = Sandbox::ReadFile(ChromiumPath());
+  const std::string firefox = Sandbox::ReadFile(FirefoxPath());
+  CookieDeletion result = DeleteCookieSites(stores, {"absent.test", "www.site-a.test"});
+  EXPECT_EQ(result.rows_deleted, 0u);
+  EXPECT_EQ(result.stores_changed, 0u);
+  EXPECT_EQ(Sandbox::ReadFile(ChromiumPath()), chromium);
+  EXPECT_EQ(Sandbox::ReadFile(FirefoxPath()), firefox);
+}
+
+TEST_F(CookieStoreTest, ThousandsOfRowsGoInOneTransaction) {
+  std::vector<Row> rows;
+  for (int i = 0; i < 3000; ++i) {
+    rows.push_back({"h" + std::to_string(i) + ".site-" + std::to_string(i % 30) + ".test",
+                    "n", ""});
+  }
+  WriteFirefoxStore(FirefoxPath(), rows);
+  std::vector<CookieStore> stores{{FirefoxPath(), BrowserFamily::Firefox, false}};
+  ASSERT_EQ(ListCookieSites(stores).sites.size(), 30u);
+  CookieDeletion result = DeleteCookieSites(stores, {"site-0.test", "site-1.test", "site-2.test"});
+  EXPECT_EQ(result.rows_deleted, 300u);
+  EXPECT_EQ(RowsOf(FirefoxPath(), BrowserFamily::Firefox).size(), 2700u);
+  EXPECT_EQ(ListCookieSites(stores).sites.size(), 27u);
+}
+
+TEST_F(CookieStoreTest, AStoreLockedByAnotherConnectionIsLeftAndStillListed) {
+  auto stores = WriteBothFamilies();
+  // Firefox holds its store the way this connection does: exclusive locking mode in WAL.
+  Connection firefox(FirefoxPath());
+  firefox.Exec("PRAGMA locking_mode=EXCLUSIVE");
+  firefox.Exec(
+      "INSERT INTO moz_cookies(originAttributes, name, host) VALUES('', 'w', '.wal-only.test')");
+  // Any other program in the middle of a write on a rollback-journal store.
+  Connection chromium(ChromiumPath());
+  chromium.Exec("BEGIN EXCLUSIVE");
+
+  const std::string ff_main = Sandbox::ReadFile(FirefoxPath());
+  const std::string ff_wal = Sandbox::ReadFile(FirefoxPath() + "-wal");
+  const std::string cr_main = Sandbox::ReadFile(ChromiumPath());
+
+  CookieListing listing = ListCookieSites(stores);
+  EXPECT_EQ(listing.stores_read, 2u);
+  EXPECT_THAT(listing.sites, ::testing::IsSupersetOf({"site-a.test", "localhost", "[::1]",
+                                                      "site-b.co.uk", "wal-only.test"}));
+
+  CookieDeletion result = DeleteCookieSites(stores, {"site-a.test", "localhost", "site-b.co.uk"});
+  EXPECT_EQ(result.rows_deleted, 0u);
+  EXPECT_EQ(result.stores_left, 2u);
+  EXPECT_EQ(Sandbox::ReadFile(FirefoxPath()), ff_main);
+  EXPECT_EQ(Sandbox::ReadFile(FirefoxPath() + "-wal"), ff_wal);
+  EXPECT_EQ(Sandbox::ReadFile(ChromiumPath()), cr_main);
+  EXPECT_EQ(ListCookieSites(stores).sites, listing.sites);
+}
+
+TEST_F(CookieStoreTest, AStoreOfARunningBrowserIsNeverWritten) {
+  auto stores = WriteBothFamilies();
+  for (CookieStore& s : stores) s.browser_running = true;
+  const std::string chromium = Sandbox::ReadFile(ChromiumPath());
+  const std::string firefox = Sandbox::ReadFile(FirefoxPath());
+  CookieDeletion result = DeleteCookieSites(stores, {"site-a.test", "127.0.0.1", "other.test"});
+  EXPECT_EQ(result.rows_deleted, 0u);
+  EXPECT_EQ(result.stores_left, 2u);
+  EXPECT_EQ(Sandbox::ReadFile(ChromiumPath()), chromium);
+  EXPECT_EQ(Sandbox::ReadFile(FirefoxPath()), firefox);
+  EXPECT_FALSE(HasSideFiles(FirefoxPath()));
+  EXPECT_THAT(ListCookieSites(stores).sites,
+              ::testing::IsSupersetOf({"site-a.test", "127.0.0.1", "other.test"}));
+}
+
+TEST_F(CookieStoreTest, CorruptAndUnknownStoresAreSkippedUnchanged) {
+  auto stores = WriteBothFamilies();
+  const std::string garbage = sandbox_.Path("home/.config/chromium/Profile 1/Cookies");
+  std::string bytes;
+  for (int i = 0; i < 8192; ++i) bytes += static_cast<char>((i * 7919) & 0xff);
+  Sandbox::WriteFile(garbage, bytes);
+  // A store that begins like SQLite but whose pages are garbage.
+  const std::string torn = sandbox_.Path("home/.config/chromium/Profile 2/Cookies");
+  WriteChromiumStore(torn, {{".torn.test", "t", ""}});
+  std::string torn_bytes = Sandbox::ReadFile(torn);
+  for (std::size_t i = 100; i < torn_bytes.size(); ++i) torn_bytes[i] = static_cast<char>(0xa5);
+  Sandbox::WriteFile(torn, torn_bytes);
+  // Valid SQLite, but not a cookie store this program knows.
+  const std::string unknown = sandbox_.Path("home/.mozilla/firefox/efgh.default/cookies.sqlite");
+  Sandbox::MakeDirs(sandbox_.Path("home/.mozilla/firefox/efgh.default"));
+  {
+    Connection db(unknown);
+    db.Exec("CREATE TABLE moz_cookies(id INTEGER PRIMARY KEY, hostname TEXT, name TEXT)");
+    db.Exec("INSERT INTO moz_cookies(hostname, name) VALUES('.site-a.test', 'z')");
+  }
+  const std::string unknown_bytes = Sandbox::ReadFile(unknown);
+  stores.push_back({garbage, BrowserFamily::Chromium, false});
+  stores.push_back({torn, BrowserFamily::Chromium, false});
+  stores.push_back({unknown, BrowserFamily::Firefox, false});
+  stores.push_back({sandbox_.Path("missing/Cookies"), BrowserFamily::Chromium, false});
+
+  CookieListing listing = ListCookieSites(stores);
+  EXPECT_EQ(listing.stores_read, 2u);
+  EXPECT_EQ(listing.stores_skipped, 4u);
+  EXPECT_THAT(listing.sites, ::testing::Not(::testing::Contains("torn.test")));
+
+  CookieDeletion result = DeleteCookieSites(stores, {"site-a.test"});
+  EXPECT_EQ(result.stores_changed, 2u);
+  EXPECT_EQ(result.stores_skipped, 4u);
+  EXPECT_EQ(Sandbox::ReadFile(garbage), bytes);
+  EXPECT_EQ(Sandbox::ReadFile(torn), torn_bytes);
+  EXPECT_EQ(Sandbox::ReadFile(unknown), unknown_bytes);
+  for (const std::string& p : {garbage, torn, unknown}) EXPECT_FALSE(HasSideFiles(p)) << p;
+  EXPECT_FALSE(Sandbox::Exists(sandbox_.Path("missing/Cookies")));
+}
+
+// ---------------------------------------------------------------------------------------
+// The cookie folder over the profiles that the browser lookup finds in the sandbox.
+
+class CookieFolderTest : public CookieStoreTest {
+ protected:
+  void SetUp() override {
+    Sandbox::WriteFile(sandbox_.Path("home/.config/chromium/Local State"),
+                       R"({"profile":{"info_cache":{"Default":{"name":"Person 1"}}}})");
+    Sandbox::WriteFile(sandbox_.Path("home/.mozilla/firefox/profiles.ini"),
+                       "[Profile0]\nName=default-esr\nIsRelative=1\nPath=abcd.default-esr\n"
+                       "Default=1\n\n[General]\nStartWithLastProfile=1\nVersion=2\n");
+    WriteBothFamilies();
+    // Chromium's network service store, beside the older place.
+    WriteChromiumStore(sandbox_.Path("home/.config/chromium/Default/Network/Cookies"),
+                       {{".net.test", "n1", ""}, {"www.site-b.co.uk", "b2", ""}});
+  }
+  std::string Entry(const std::string& name) { return CookieFolderPath() + "/" + name; }
+};
+
+TEST_F(CookieFolderTest, ListsTheSitesOfEveryProfileStore) {
+  ASSERT_EQ(FindCookieStores().size(), 3u);
+  EXPECT_THAT(ListCookieFolder(),
+              ElementsAre("127.0.0.1", "[::1]", "a_c.test", "axc.test", "keep.test",
+                          "localhost", "net.test", "other.test", "site-a.test",
+                          "site-b.co.uk"));
+}
+
+TEST_F(CookieFolderTest, DeletingEntriesByPathDeletesTheirSites) {
+  EXPECT_EQ(DeletePath(Entry("site-a.test")), 0u);
+  EXPECT_EQ(DeletePath(Entry("site-b.co.uk")), 0u);
+  EXPECT_TRUE(DeleteCookieFolderEntry("localhost"));
+  EXPECT_EQ(DeletePath(Entry("never-listed.test")), 0u);
+  EXPECT_THAT(ListCookieFolder(), ElementsAre("127.0.0.1", "[::1]", "a_c.test", "axc.test",
+                                              "keep.test", "net.test", "other.test"));
+  EXPECT_THAT(RowsOf(sandbox_.Path("home/.config/chromium/Default/Network/Cookies"),
+                     BrowserFamily::Chromium),
+              ElementsAre(".net.test n1"));
+}
+
+TEST_F(CookieFolderTest, AWildcardDeletesEveryMatchingEntryButNotTheFolder) {
+  EXPECT_EQ(DeletePath(Entry("*.co.uk")), 0u);
+  EXPECT_EQ(DeletePath(Entry("a?c.test")), 0u);
+  EXPECT_THAT(ListCookieFolder(), ElementsAre("127.0.0.1", "[::1]", "keep.test", "localhost",
+                                              "net.test", "other.test", "site-a.test"));
+  const std::size_t before = ListCookieFolder().size();
+  EXPECT_EQ(DeleteCookieFolderPath(CookieFolderPath()), 1u);
+  EXPECT_EQ(DeletePath(CookieFolderPath() + "/"), 1u);
+  EXPECT_EQ(ListCookieFolder().size(), before);
+  // "*.*" is every name, dotless ones included, as on Windows.
+  EXPECT_EQ(DeletePath(Entry("*.*")), 0u);
+  EXPECT_THAT(ListCookieFolder(), ::testing::IsEmpty());
+  EXPECT_EQ(RowsOf(FirefoxPath(), BrowserFamily::Firefox).size(), 0u);
+}
+
+TEST_F(CookieFolderTest, RunningBrowsersKeepTheirStoresAndEntries) {
+  // Chromium: SingletonLock names this host and a live process.
+  char host[256] = {};
+  ::gethostname(host, sizeof host - 1);
+  LockHolder chromium_process(sandbox_.Path("chromium-dummy-lock"));
+  ASSERT_EQ(::symlink((std::string(host) + "-" + std::to_string(chromium_process.pid())).c_str(),
+                      sandbox_.Path("home/.config/chromium/SingletonLock").c_str()),
+            0);
+  // Firefox: another process holds the write lock on .parentlock.
+  LockHolder firefox(sandbox_.Path("home/.mozilla/firefox/abcd.default-esr/.parentlock"));
+
+  std::vector<CookieStore> stores = FindCookieStores();
+  ASSERT_EQ(stores.size(), 3u);
+  for (const CookieStore& s : stores) EXPECT_TRUE(s.browser_running) << s.path;
+  const std::string chromium = Sandbox::ReadFile(ChromiumPath());
+  const std::string ff = Sandbox::ReadFile(FirefoxPath());
+  EXPECT_EQ(DeletePath(Entry("site-a.test")), 1u);
+  EXPECT_FALSE(DeleteCookieFolderEntry("site-b.co.uk"));
+  EXPECT_FALSE(DeleteCookieFolderEntry("localhost"));
+  EXPECT_EQ(Sandbox::ReadFile(ChromiumPath()), chromium);
+  EXPECT_EQ(Sandbox::ReadFile(FirefoxPath()), ff);
+  EXPECT_THAT(ListCookieFolder(),
+              ::testing::IsSupersetOf({"site-a.test", "site-b.co.uk", "localhost"}));
+}
+
+}  // namespace
+}  // namespace tidrex::platform
