@@ -1,6 +1,7 @@
 // The three cleaning runs and what a run needs of the user interface.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace tidrex::engine {
@@ -57,5 +58,30 @@ void RunInteractiveClean(RunUi& ui);
 void RunTrayClean(RunUi& ui);
 // Ends the program through ui.EndProgram(); main returns 0 after it.
 void RunUnattendedClean(RunUi& ui);
+
+// The cleaning steps a run carries out, in the order it carries them out. The runs above
+// use EmptyUserFolder, EmptyTempFolder and CleanInternetCache; tests pass their own to see
+// which steps ran and when.
+struct CleaningSteps {
+  std::function<void()> empty_user_folder;
+  std::function<void()> empty_temp_folder;
+  std::function<void()> clean_internet_cache;
+};
+CleaningSteps DefaultCleaningSteps();
+
+void RunInteractiveClean(RunUi& ui, const CleaningSteps& steps);
+void RunTrayClean(RunUi& ui, const CleaningSteps& steps);
+void RunUnattendedClean(RunUi& ui, const CleaningSteps& steps);
+
+// The texts the runs show.
+inline constexpr const char* kTextNothingSelected = "You Have Not Entered Any Files To Be Cleaned !";
+inline constexpr const char* kTitleNothingSelected = "Varnok Info.....";
+inline constexpr const char* kTextKeepListNotSaved =
+    "You have not saved any Cookies !\r\rDo you want to continue?";
+inline constexpr const char* kTitleKeepListNotSaved = "For Your Information.....";
+inline constexpr const char* kTextAllCleaned = "All Files Cleaned!";
+inline constexpr const char* kTitleAllCleaned = "Varnok Tidrex.....";
+inline constexpr const char* kStatusCleaning = "Cleaning Files Now !";
+inline constexpr const char* kStatusFinished = "All Finished Cleaning Files !";
 
 }  // namespace tidrex::engine
