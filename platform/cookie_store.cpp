@@ -39,14 +39,14 @@ std::string AsciiLower(std::string s) {
   return s;
 }
 
-struct TableSpec {
-  const char* table;
+struct CookieTable {
+  const char* name;
   const char* host_column;
 };
 
-TableSpec SpecOf(BrowserFamily family) {
-  return family == BrowserFamily::Firefox ? TableSpec{"moz_cookies", "host"}
-                                          : TableSpec{"cookies", "host_key"};
+CookieTable TableOf(BrowserFamily family) {
+  return family == BrowserFamily::Firefox ? CookieTable{"moz_cookies", "host"}
+                                          : CookieTable{"cookies", "host_key"};
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -136,15 +136,15 @@ bool IsBusy(int rc) {
 // corrupt file, lock), leaving `out` as it was.
 // Whether the store has the cookie table with the columns this file relies on; preparing
 // the statement reads the schema, so a corrupt file fails here too.
-int CheckSchema(sqlite3* db, const TableSpec& spec) {
-  Stmt stmt(db, std::string("SELECT ") + spec.host_column + ", name FROM " + spec.table +
+int CheckSchema(sqlite3* db, const CookieTable& table) {
+  Stmt stmt(db, std::string("SELECT ") + table.host_column + ", name FROM " + table.name +
                     " LIMIT 0");
   return stmt.prepare_rc();
 }
 
-bool ReadSites(sqlite3* db, const TableSpec& spec, std::set<std::string>& out) {
-  if (CheckSchema(db, spec) != SQLITE_OK) return false;
-  Stmt stmt(db, std::string("SELECT DISTINCT ") + spec.host_column + " FROM " + spec.table);
+bool ReadSites(sqlite3* db, const CookieTable& table, std::set<std::string>& out) {
+  if (CheckSchema(db, table) != SQLITE_OK) return false;
+  Stmt stmt(db, std::string("SELECT DISTINCT ") + table.host_column + " FROM " + table.name);
   if (!stmt.ok()) return false;
   std::set<std::string> found;
   int rc;
@@ -198,14 +198,14 @@ class Snapshot {
   std::string path_;
 };
 
-bool ReadSnapshotSites(const std::string& store, const TableSpec& spec,
+bool ReadSnapshotSites(const std::string& store, const CookieTable& table,
                        std::set<std::string>& out) {
   Snapshot snap(store);
   if (snap.path().empty()) return false;
   Db db;
   // Read-write on the copy only, so that SQLite can recover its WAL or journal.
   return db.Open(FileUri(snap.path(), "mode=rw"), SQLITE_OPEN_READWRITE) &&
-         ReadSites(db.get(), spec, out);
+         ReadSites(db.get(), table, out);
 }
 
 // The sites of one store, read so that the store's folder is left exactly as it was: a
@@ -214,30 +214,30 @@ bool ReadSnapshotSites(const std::string& store, const TableSpec& spec,
 bool ReadStoreSites(const CookieStore& store, std::set<std::string>& out) {
   unsigned char header[100];
   if (!IsRegularFile(store.path) || !ReadHeader(store.path, header)) return false;
-  const TableSpec spec = SpecOf(store.family);
+  const CookieTable table = TableOf(store.family);
   const bool wal = header[18] == 2;
   if (wal) {
     if (!Exists(store.path + "-wal")) {
       Db db;
       if (db.Open(FileUri(store.path, "immutable=1"), SQLITE_OPEN_READONLY) &&
-          ReadSites(db.get(), spec, out)) {
+          ReadSites(db.get(), table, out)) {
         return true;
       }
     } else if (Exists(store.path + "-shm")) {
       Db db;
       if (db.Open(FileUri(store.path, "mode=ro"), SQLITE_OPEN_READONLY) &&
-          ReadSites(db.get(), spec, out)) {
+          ReadSites(db.get(), table, out)) {
         return true;
       }
     }
   } else {
     Db db;
     if (db.Open(FileUri(store.path, "mode=ro"), SQLITE_OPEN_READONLY) &&
-        ReadSites(db.get(), spec, out)) {
+        ReadSites(db.get(), table, out)) {
       return true;
     }
   }
-  return ReadSnapshotSites(store.path, spec, out);
+  return ReadSnapshotSites(store.path, table, out);
 }
 
 bool StoreHoldsAny(const CookieStore& store, const std::set<std::string>& sites) {
@@ -260,7 +260,7 @@ WriteResult DeleteFromStore(const CookieStore& store, const std::set<std::string
                             std::size_t& rows) {
   unsigned char header[100];
   if (!IsRegularFile(store.path) || !ReadHeader(store.path, header)) return WriteResult::Failed;
-  const TableSpec spec = SpecOf(store.family);
+  const CookieTable table = TableOf(store.family);
   Db db;
   if (!db.Open(FileUri(store.path, "mode=rw"), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW)) {
     return WriteResult::Failed;
@@ -278,13 +278,13 @@ WriteResult DeleteFromStore(const CookieStore& store, const std::set<std::string
     db.Exec("ROLLBACK");
     return IsBusy(code) ? WriteResult::Busy : WriteResult::Failed;
   };
-  rc = CheckSchema(db.get(), spec);
+  rc = CheckSchema(db.get(), table);
   if (rc != SQLITE_OK) return abandon(rc);
   // The hosts of the chosen sites, found by the same rule as the listing, so that exactly
   // what was listed under a name goes, and the site rule runs once per host, not per row.
   {
-    Stmt hosts(db.get(), std::string("SELECT DISTINCT ") + spec.host_column + " FROM " +
-                             spec.table);
+    Stmt hosts(db.get(), std::string("SELECT DISTINCT ") + table.host_column + " FROM " +
+                             table.name);
     if (!hosts.ok()) return abandon(hosts.prepare_rc());
     while ((rc = sqlite3_step(hosts.get())) == SQLITE_ROW) {
       const unsigned char* text = sqlite3_column_text(hosts.get(), 0);
@@ -299,8 +299,8 @@ WriteResult DeleteFromStore(const CookieStore& store, const std::set<std::string
     return WriteResult::Unchanged;
   }
   {
-    Stmt del(db.get(), std::string("DELETE FROM ") + spec.table + " WHERE tidrex_doomed(" +
-                           spec.host_column + ")");
+    Stmt del(db.get(), std::string("DELETE FROM ") + table.name + " WHERE tidrex_doomed(" +
+                           table.host_column + ")");
     if (!del.ok()) return abandon(del.prepare_rc());
     rc = sqlite3_step(del.get());
     if (rc != SQLITE_DONE) return abandon(rc);
