@@ -1,5 +1,6 @@
 #include "platform/shell_folders.h"
 
+#include "platform/cookie_store.h"
 #include "platform/locations.h"
 
 namespace tidrex::platform {
@@ -17,7 +18,7 @@ std::string SpecialFolderPath(int csidl) {
     case kCsidlInternetCache:
       return XdgCacheHome();
     case kCsidlCookies:
-      return "";
+      return CookieFolderPath();
     default:
       return "";
   }
