@@ -35,9 +35,9 @@ Form3a::Form3a()
       Picture1(AddPicture("Picture1", {0, 0, 1215, 2295})),
       List1(AddListBox("List1", {2400, 240, 3855, 840})),
       List2(AddListBox("List2", {2400, 1320, 3855, 840})),
-      Label5(AddLabel("Label5", "", {2715, 0, 195, 240}, kCountFont)),
+      Label5(AddLabel("Label5", "", {2715, 0, kCountWidth, 240}, kCountFont)),
       Label2(AddLabel("Label2", "Internet Files Collected", {3480, 0, 2535, 300}, kCountFont)),
-      Label4(AddLabel("Label4", "", {2715, 1080, 195, 240}, kCountFont)),
+      Label4(AddLabel("Label4", "", {2715, 1080, kCountWidth, 240}, kCountFont)),
       Label1(AddLabel("Label1", "Internet Cookies Saved", {3600, 1080, 2655, 300}, kCountFont)),
       Label6(AddLabel("Label6",
                       "The top list shows all \"Cookies\"  collected.      To save a cookie double "

@@ -5,6 +5,10 @@
 
 namespace tidrex::screens {
 
+// The count labels reach up to the headings beside them: the designed 195 twips hold one
+// digit, and a cache easily holds tens of thousands of entries.
+inline constexpr forms::Twips kCountWidth = 735;
+
 class Form3a : public Page {
  public:
   Form3a();

@@ -36,9 +36,9 @@ Form3c::Form3c()
       Picture1(AddPicture("Picture1", {0, 0, 1095, 2295})),
       List1(AddListBox("List1", {2400, 240, 3855, 840})),
       List2(AddListBox("List2", {2400, 1320, 3855, 840})),
-      Label5(AddLabel("Label5", "", {2715, 0, 195, 240}, kCountFont)),
+      Label5(AddLabel("Label5", "", {2715, 0, kCountWidth, 240}, kCountFont)),
       Label2(AddLabel("Label2", "Cookie Folder Files", {3480, 0, 2775, 300}, kCountFont)),
-      Label4(AddLabel("Label4", "", {2715, 1080, 195, 240}, kCountFont)),
+      Label4(AddLabel("Label4", "", {2715, 1080, kCountWidth, 240}, kCountFont)),
       Label1(AddLabel("Label1", "Cookies To Delete", {3600, 1080, 2535, 300}, kCountFont)),
       Label6(AddLabel("Label6",
                       "The top list shows all \"Cookies\"  collected in your cookie folder. To "
