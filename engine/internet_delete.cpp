@@ -39,9 +39,10 @@ std::vector<std::string> SpareKeptEntries(std::vector<std::string> deletion,
 
 void CleanInternetCache() {
   const std::vector<std::string> deletion = SpareKeptEntries(ListCacheEntries(), LoadInternetKeepList());
-  // One URL may stand for several listed entries; the first deletion removes them all
-  // and the later ones fail quietly, as for an entry that vanished meanwhile.
-  for (const std::string& url : deletion) platform::DeleteUrlCacheEntry(url);
+  // Each URL is deleted with every entry it stands for; a URL listed twice is deleted
+  // once and its second deletion fails quietly, like one for an entry that vanished
+  // meanwhile. The results are not looked at.
+  platform::DeleteUrlCacheEntries(deletion);
 }
 
 }  // namespace tidrex::engine

@@ -15,6 +15,7 @@
 #include <set>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace tidrex::platform {
 
@@ -273,6 +274,7 @@ struct EntryRef {
   std::uint32_t folder = 0;
   std::uint32_t next = UINT32_MAX;  // the next entry of the same URL
   std::uint8_t name_length = 0;
+  std::uint8_t companions = 0;  // Chromium: which of "_s" and "_1" the listing saw
   std::array<char, kNameCapacity> name{};
   std::string_view Name() const { return {name.data(), name_length}; }
 };
@@ -305,6 +307,21 @@ bool IsChromiumEntryName(std::string_view name) {
 }
 
 bool IsFirefoxEntryName(std::string_view name) { return name.size() == 40 && IsHex(name, true); }
+
+constexpr std::uint8_t kSparseCompanion = 1;  // "<h>_s"
+constexpr std::uint8_t kStream2Companion = 2;  // "<h>_1"
+
+// The companion bit of a Chromium "<h>_s" or "<h>_1" name, or 0.
+std::uint8_t ChromiumCompanionKind(std::string_view name) {
+  if (name.size() != 18 || name[16] != '_' || !IsHex(name.substr(0, 16), false)) return 0;
+  return name[17] == 's' ? kSparseCompanion : name[17] == '1' ? kStream2Companion : 0;
+}
+
+std::uint64_t HexValue(std::string_view hex) {
+  std::uint64_t v = 0;
+  for (char c : hex) v = (v << 4) | static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+  return v;
+}
 
 bool IsHttpUrl(std::string_view url) {
   return url.substr(0, 7) == "http://" || url.substr(0, 8) == "https://";
@@ -465,6 +482,7 @@ namespace {
 struct Job {
   std::uint32_t folder;
   std::string name;
+  std::uint8_t companions = 0;
 };
 
 struct JobResult {
@@ -566,13 +584,26 @@ struct UrlCache::Impl {
         continue;
       }
       const std::size_t first = jobs.size();
+      std::unordered_map<std::uint64_t, std::uint8_t> companions;
       while (dirent* e = readdir(dir)) {
         if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
         const std::string_view name = e->d_name;
+        if (chromium) {
+          if (const std::uint8_t kind = ChromiumCompanionKind(name)) {
+            companions[HexValue(name.substr(0, 16))] |= kind;
+            continue;
+          }
+        }
         if (chromium ? !IsChromiumEntryName(name) : !IsFirefoxEntryName(name)) continue;
         jobs.push_back({index_of_folder, std::string(name)});
       }
       closedir(dir);
+      if (!companions.empty()) {
+        for (std::size_t j = first; j < jobs.size(); ++j) {
+          const auto it = companions.find(HexValue(std::string_view(jobs[j].name).substr(0, 16)));
+          if (it != companions.end()) jobs[j].companions = it->second;
+        }
+      }
       std::sort(jobs.begin() + static_cast<std::ptrdiff_t>(first), jobs.end(),
                 [](const Job& a, const Job& b) { return a.name < b.name; });
     }
@@ -640,6 +671,7 @@ struct UrlCache::Impl {
                                         ? std::string_view(jobs[i].name).substr(0, 16)
                                         : std::string_view(jobs[i].name);
       ref.name_length = static_cast<std::uint8_t>(name.size());
+      ref.companions = jobs[i].companions;
       std::memcpy(ref.name.data(), name.data(), name.size());
       const auto ref_index = static_cast<std::uint32_t>(refs.size());
       auto [it, inserted] = index.try_emplace(r.url, Chain{ref_index, ref_index});
@@ -654,32 +686,102 @@ struct UrlCache::Impl {
     return listing;
   }
 
+  // Removes one entry's files; false when one could not be removed. Companions the
+  // listing did not see are tried only with `every_companion`.
+  bool RemoveEntry(const EntryRef& ref, bool every_companion) const {
+    const CacheFolder& folder = folders[ref.folder];
+    char name[kNameCapacity + 3];
+    std::memcpy(name, ref.name.data(), ref.name_length);
+    if (folder.family != BrowserFamily::Chromium) {
+      name[ref.name_length] = '\0';
+      return unlinkat(folder.fd, name, 0) == 0;
+    }
+    // The stream file first: without it the entry is gone for the browser, even if a
+    // companion then fails.
+    bool all = true;
+    name[ref.name_length] = '_';
+    name[ref.name_length + 2] = '\0';
+    name[ref.name_length + 1] = '0';
+    if (unlinkat(folder.fd, name, 0) != 0) all = false;
+    for (const auto& [suffix, bit] : {std::pair{'s', kSparseCompanion}, std::pair{'1', kStream2Companion}}) {
+      if (!every_companion && !(ref.companions & bit)) continue;
+      name[ref.name_length + 1] = suffix;
+      if (unlinkat(folder.fd, name, 0) != 0 && errno != ENOENT) all = false;
+    }
+    return all;
+  }
+
+  // Companions that appeared after the listing, of entries just removed: one pass over the
+  // folder instead of a failing unlink per entry.
+  void SweepCompanions(const CacheFolder& folder, const std::unordered_set<std::uint64_t>& removed) const {
+    const int dup_fd = dup(folder.fd);
+    DIR* dir = dup_fd >= 0 ? fdopendir(dup_fd) : nullptr;
+    if (!dir) {
+      if (dup_fd >= 0) close(dup_fd);
+      return;
+    }
+    rewinddir(dir);
+    while (dirent* e = readdir(dir)) {
+      if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+      const std::string_view name = e->d_name;
+      if (ChromiumCompanionKind(name) && removed.count(HexValue(name.substr(0, 16))))
+        unlinkat(folder.fd, e->d_name, 0);
+    }
+    closedir(dir);
+  }
+
   bool Delete(const std::string& url) {
     if (!listed) List();
     const auto it = index.find(url);
     if (it == index.end()) return false;
     bool all = true;
-    char name[kNameCapacity + 3];
-    for (std::uint32_t r = it->second.first; r != UINT32_MAX; r = refs[r].next) {
-      const EntryRef& ref = refs[r];
-      const CacheFolder& folder = folders[ref.folder];
-      std::memcpy(name, ref.name.data(), ref.name_length);
-      if (folder.family == BrowserFamily::Chromium) {
-        // The stream file first: without it the entry is gone for the browser, even if a
-        // companion then fails.
-        name[ref.name_length] = '_';
-        name[ref.name_length + 2] = '\0';
-        for (char suffix : {'0', 's', '1'}) {
-          name[ref.name_length + 1] = suffix;
-          if (unlinkat(folder.fd, name, 0) != 0 && (suffix == '0' || errno != ENOENT)) all = false;
-        }
-      } else {
-        name[ref.name_length] = '\0';
-        if (unlinkat(folder.fd, name, 0) != 0) all = false;
-      }
-    }
+    for (std::uint32_t r = it->second.first; r != UINT32_MAX; r = refs[r].next) all &= RemoveEntry(refs[r], true);
     index.erase(it);
     return all;
+  }
+
+  std::size_t DeleteAll(const std::vector<std::string>& urls) {
+    if (!listed) List();
+    // Which entries each URL stands for, grouped by folder: unlinks in one folder queue
+    // on its lock, those in different folders do not.
+    std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> by_folder(folders.size());
+    std::vector<char> url_ok(urls.size(), 0);
+    for (std::size_t u = 0; u < urls.size(); ++u) {
+      const auto it = index.find(urls[u]);
+      if (it == index.end()) continue;
+      url_ok[u] = 1;
+      for (std::uint32_t r = it->second.first; r != UINT32_MAX; r = refs[r].next)
+        by_folder[refs[r].folder].push_back({r, static_cast<std::uint32_t>(u)});
+      index.erase(it);
+    }
+    std::vector<std::vector<std::uint32_t>> failed(folders.size());
+    auto work = [&](std::size_t f) {
+      if (by_folder[f].empty()) return;
+      for (const auto& [r, u] : by_folder[f])
+        if (!RemoveEntry(refs[r], false)) failed[f].push_back(u);
+      if (folders[f].family != BrowserFamily::Chromium) return;
+      std::unordered_set<std::uint64_t> removed;
+      removed.reserve(by_folder[f].size());
+      for (const auto& [r, u] : by_folder[f]) removed.insert(HexValue(refs[r].Name()));
+      SweepCompanions(folders[f], removed);
+    };
+    std::atomic<std::size_t> next{0};
+    auto worker = [&] {
+      for (std::size_t f; (f = next.fetch_add(1)) < by_folder.size();) work(f);
+    };
+    std::size_t busy = 0;
+    for (const auto& v : by_folder) busy += v.empty() ? 0 : 1;
+    const unsigned cores = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
+    if (busy > 1 && cores > 1) {
+      std::thread helper(worker);
+      worker();
+      helper.join();
+    } else {
+      worker();
+    }
+    for (const auto& v : failed)
+      for (std::uint32_t u : v) url_ok[u] = 0;
+    return static_cast<std::size_t>(std::count(url_ok.begin(), url_ok.end(), 1));
   }
 };
 
@@ -695,6 +797,10 @@ UrlCache::~UrlCache() = default;
 std::vector<UrlCacheEntry> UrlCache::List() { return impl_->List(); }
 
 bool UrlCache::Delete(const std::string& source_url) { return impl_->Delete(source_url); }
+
+std::size_t UrlCache::DeleteAll(const std::vector<std::string>& source_urls) {
+  return impl_->DeleteAll(source_urls);
+}
 
 const UrlCacheStats& UrlCache::LastStats() const { return impl_->stats; }
 
@@ -720,6 +826,11 @@ std::vector<UrlCacheEntry> ListUrlCacheEntries() {
 bool DeleteUrlCacheEntry(const std::string& source_url) {
   std::lock_guard<std::mutex> lock(ProcessCacheMutex());
   return ProcessCache().Delete(source_url);
+}
+
+std::size_t DeleteUrlCacheEntries(const std::vector<std::string>& source_urls) {
+  std::lock_guard<std::mutex> lock(ProcessCacheMutex());
+  return ProcessCache().DeleteAll(source_urls);
 }
 
 }  // namespace tidrex::platform

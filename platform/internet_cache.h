@@ -131,6 +131,10 @@ class UrlCache {
   // could not be removed (it vanished meanwhile, or its folder is no longer writable).
   bool Delete(const std::string& source_url);
 
+  // Delete for each URL in turn; the folders are worked on side by side. Returns how many
+  // of the URLs were deleted completely.
+  std::size_t DeleteAll(const std::vector<std::string>& source_urls);
+
   const UrlCacheStats& LastStats() const;
 
  private:
@@ -142,5 +146,6 @@ class UrlCache {
 // URL-to-files index that the deletions after it use.
 std::vector<UrlCacheEntry> ListUrlCacheEntries();
 bool DeleteUrlCacheEntry(const std::string& source_url);
+std::size_t DeleteUrlCacheEntries(const std::vector<std::string>& source_urls);
 
 }  // namespace tidrex::platform

@@ -362,6 +362,40 @@ TEST_F(UrlCacheTest, DeletionsThatCannotHappenFailQuietly) {
   EXPECT_FALSE(cache.Delete("https://stays.test/"));  // already done
 }
 
+TEST_F(UrlCacheTest, ABatchDeletesEachUrlAcrossFoldersOnce) {
+  const std::string cr = fx::MakeChromiumProfile(box);
+  const std::string ff = fx::MakeFirefoxProfile(box);
+  std::vector<std::string> gone, stays;
+  std::string companion_of_1, entry_of_2;
+  for (int i = 0; i < 300; ++i) {
+    const std::string url = "https://site.test/" + std::to_string(i);
+    auto& bucket = i % 3 == 0 ? stays : gone;
+    bucket.push_back(fx::WriteChromiumEntry(cr, fx::ChromiumGetKey(url)));
+    bucket.push_back(fx::WriteChromiumEntry(cr, fx::ChromiumPartitionedKey("https://a.test", "https://a.test", url)));
+    bucket.push_back(fx::WriteFirefoxEntry(ff, fx::FirefoxKeyOf(url)));
+    if (i % 10 == 1) bucket.push_back(fx::WriteChromiumSparse(cr, fx::ChromiumGetKey(url)));
+    if (i == 1) companion_of_1 = bucket.back();
+    if (i == 2) entry_of_2 = bucket[bucket.size() - 3];  // its Chromium GET entry
+  }
+  UrlCache cache;
+  ASSERT_EQ(cache.List().size(), 900u);
+  std::vector<std::string> urls;
+  for (int i = 0; i < 300; ++i)
+    if (i % 3 != 0) urls.push_back("https://site.test/" + std::to_string(i));
+  const std::size_t wanted = urls.size();
+  urls.push_back(urls.front());                   // listed twice: deleted once
+  urls.push_back("https://never-cached.test/");   // unknown
+  ASSERT_EQ(unlink(companion_of_1.c_str()), 0);   // a companion vanished: still complete
+  ASSERT_EQ(unlink(entry_of_2.c_str()), 0);       // an entry vanished: that URL is not complete
+  // Companions written after the listing: the deleted URL's goes too, the kept one's stays.
+  gone.push_back(fx::WriteChromiumSparse(cr, fx::ChromiumGetKey("https://site.test/4")));
+  stays.push_back(fx::WriteChromiumSparse(cr, fx::ChromiumGetKey("https://site.test/3")));
+  EXPECT_EQ(cache.DeleteAll(urls), wanted - 1);
+  for (const auto& f : gone) EXPECT_FALSE(Sandbox::Exists(f)) << f;
+  for (const auto& f : stays) EXPECT_TRUE(Sandbox::Exists(f)) << f;
+  EXPECT_EQ(cache.List().size(), 300u);
+}
+
 TEST_F(UrlCacheTest, DeletingWithoutAListingListsFirst) {
   const std::string dir = fx::MakeChromiumProfile(box);
   const std::string path = fx::WriteChromiumEntry(dir, fx::ChromiumGetKey("https://site.test/"));
