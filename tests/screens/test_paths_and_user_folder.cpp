@@ -84,6 +84,7 @@ TEST_F(PathsTest, ThreeRowsWithoutAUserFolder) {
     screens::FrmPath& page = OpenPaths();
     EXPECT_EQ(Rows(page.List1), SystemRows());
     EXPECT_FALSE(SystemRows()[0].empty());
+    EXPECT_FALSE(SystemRows()[1].empty());
     forms::testing::UnloadEverything();
   }
 }
