@@ -2,6 +2,7 @@
 //   EmptyTempFolder of a 100,000-file tree in 1,111 folders against `rm -rf` of an identical
 //   tree (each on its own, and both alternating in one benchmark that reports the ratio);
 //   SaveInternetKeepList of 1,200 entries against writing the resulting bytes once.
+// The first pass on one and on two threads is measured as well.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -15,6 +16,7 @@
 #include "engine/folder_emptying.h"
 #include "engine/ini_settings.h"
 #include "engine/internet_keep_list.h"
+#include "platform/files.h"
 #include "tests/support/sandbox.h"
 
 extern char** environ;
@@ -104,6 +106,19 @@ void BM_EmptyTempFolderOverRmRf(benchmark::State& state) {
   state.counters["ratio"] = ours / rm;
 }
 BENCHMARK(BM_EmptyTempFolderOverRmRf)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(4);
+
+// The first pass alone on one and on two threads: what sharing the work gains.
+void BM_FirstPassThreads(benchmark::State& state) {
+  Sandbox box;
+  const unsigned threads = static_cast<unsigned>(state.range(0));
+  for (auto _ : state) {
+    MakeTree(box.TempDir());
+    auto start = Clock::now();
+    tidrex::platform::DeletePathParallel(box.TempDir() + "/*.*", threads);
+    state.SetIterationTime(Seconds(start));
+  }
+}
+BENCHMARK(BM_FirstPassThreads)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(4);
 
 std::vector<std::string> Entries(int n) {
   std::vector<std::string> out;
