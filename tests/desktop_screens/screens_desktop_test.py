@@ -133,8 +133,7 @@ class Session:
              "--heighttype", "pixel", "--height", "32", "--SetDockType", "true", "--transparent", "false"],
             env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(tray)
-        wait_for("the tray host", lambda: self.windows("trayer"))
-        self.tray_geometry = self.geometry(self.windows("trayer")[0])
+        self.tray_geometry = wait_for("the tray host", lambda: self.windows("trayer") and self.geometry(self.windows("trayer")[0]))
 
     def start_program(self, binary, icon, sandbox, temp):
         app, home = os.path.join(sandbox, "app"), os.path.join(sandbox, "home")
@@ -168,6 +167,8 @@ class Session:
                         "Map State:", "Override Redirect State:"):
                 if line.startswith(key):
                     f[key] = line[len(key):].strip()
+        if "Absolute upper-left X:" not in f:
+            return None  # the window went away meanwhile
         return (int(f["Absolute upper-left X:"]), int(f["Absolute upper-left Y:"]), int(f["Width:"]),
                 int(f["Height:"]), f.get("Map State:"), f.get("Override Redirect State:"))
 
@@ -176,7 +177,7 @@ class Session:
         result = {}
         for w in self.windows():
             g = self.geometry(w)
-            if g[4] != "IsViewable" or g[5] == "yes" or self.is_icon(g):
+            if g is None or g[4] != "IsViewable" or g[5] == "yes" or self.is_icon(g):
                 continue
             result.setdefault(self.name(w), []).append(w)
         return result
@@ -186,7 +187,7 @@ class Session:
         return tx <= g[0] < tx + tw and ty <= g[1] < ty + th and g[2] <= 64
 
     def icon_docked(self):
-        return any(self.is_icon(self.geometry(w)) for w in self.windows())
+        return any(g is not None and self.is_icon(g) for g in map(self.geometry, self.windows()))
 
     def window_of(self, caption, timeout=10.0):
         return wait_for("the window \"%s\"" % caption, lambda: (self.shown().get(caption) or [None])[0],
@@ -240,7 +241,7 @@ class Session:
         def find():
             for w in self.windows():
                 g = self.geometry(w)
-                if g[4] == "IsViewable" and g[5] == "yes" and not self.is_icon(g):
+                if g is not None and g[4] == "IsViewable" and g[5] == "yes" and not self.is_icon(g):
                     return (w,) + g
             return None
         return wait_for("a popup menu", find, timeout)
