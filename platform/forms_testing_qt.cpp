@@ -106,12 +106,14 @@ bool ChooseDrive(DriveListBox& drives, int index) {
   QTest::mouseClick(combo, Qt::LeftButton);
   QAbstractItemView* view = combo->view();
   if (!QTest::qWaitFor([view] { return view->isVisible(); }, 2000)) return false;
+  // The open list ignores a release within a double-click interval of its opening.
+  QTest::qWait(QApplication::doubleClickInterval() + 100);
   QModelIndex mi = view->model()->index(index, combo->modelColumn(), view->rootIndex());
   view->scrollTo(mi);
   QRect r = view->visualRect(mi);
   if (!r.isValid()) return false;
   QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
-  return true;
+  return QTest::qWaitFor([view] { return !view->isVisible(); }, 2000);
 }
 
 void CloseByTitleBar(Form& form) {

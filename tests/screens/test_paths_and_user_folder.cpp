@@ -41,23 +41,6 @@ int EntryOf(const forms::DirListBox& dirs, const std::string& path) {
   return -1;
 }
 
-// Opens the drive list with the mouse and clicks the entry, as a user would. The list ignores
-// a release that comes within a double-click interval of its opening, so the click waits.
-bool ChooseDrive(forms::DriveListBox& drives, int index) {
-  auto* combo = qobject_cast<QComboBox*>(forms::testing::WidgetOf(drives));
-  if (!combo || index < 0 || index >= combo->count()) return false;
-  QTest::mouseClick(combo, Qt::LeftButton);
-  QAbstractItemView* view = combo->view();
-  if (!QTest::qWaitFor([view] { return view->isVisible(); }, 2000)) return false;
-  QTest::qWait(QApplication::doubleClickInterval() + 100);
-  const QModelIndex item = view->model()->index(index, combo->modelColumn(), view->rootIndex());
-  view->scrollTo(item);
-  const QRect r = view->visualRect(item);
-  if (!r.isValid()) return false;
-  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
-  return QTest::qWaitFor([view] { return !view->isVisible(); }, 2000);
-}
-
 int DriveOf(const forms::DriveListBox& drives, const std::string& mount_point) {
   for (int i = 0; i < drives.ListCount(); ++i)
     if (drives.List(i) == mount_point) return i;
@@ -248,11 +231,11 @@ TEST_F(UserFolderTest, DriveListOffersBrowsableMountsAndSurvivesADriveThatIsNotR
   for (int i = 0; i < page.Drive1.ListCount(); ++i) drives.push_back(page.Drive1.List(i));
   EXPECT_THAT(drives, ElementsAre("/", "/home", usb, gone));
 
-  ASSERT_TRUE(ChooseDrive(page.Drive1, DriveOf(page.Drive1, gone)));
+  ASSERT_TRUE(forms::testing::ChooseDrive(page.Drive1, DriveOf(page.Drive1, gone)));
   EXPECT_EQ(page.Drive1.Drive(), "/");
   EXPECT_EQ(page.Dir1.Path(), data_);
 
-  ASSERT_TRUE(ChooseDrive(page.Drive1, DriveOf(page.Drive1, usb)));
+  ASSERT_TRUE(forms::testing::ChooseDrive(page.Drive1, DriveOf(page.Drive1, usb)));
   EXPECT_EQ(page.Drive1.Drive(), usb);
   EXPECT_EQ(page.Dir1.Path(), usb);
   EXPECT_THAT(Files(page.File1), ElementsAre("photo.jpg"));
