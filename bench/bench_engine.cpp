@@ -160,6 +160,26 @@ void BM_WriteResultingBytesOnce(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteResultingBytesOnce)->Unit(benchmark::kMicrosecond);
 
+// The same bytes put in place the way the save must, so that no reader ever sees a part:
+// a sibling file renamed over the old one. Shows what atomicity itself costs the kernel.
+void BM_ReplaceResultingBytesOnce(benchmark::State& state) {
+  Sandbox box;
+  SeedConfiguration(box.IniPath());
+  tidrex::engine::SaveInternetKeepList(Entries(1200));
+  const std::string bytes = Sandbox::ReadFile(box.IniPath());
+  const std::string path = box.Path("baseline.ini");
+  Sandbox::WriteFile(path, bytes);
+  for (auto _ : state) {
+    std::string tmp = path + ".XXXXXX";
+    int fd = mkostemp(tmp.data(), O_CLOEXEC);
+    benchmark::DoNotOptimize(write(fd, bytes.data(), bytes.size()));
+    close(fd);
+    rename(tmp.c_str(), path.c_str());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes.size()));
+}
+BENCHMARK(BM_ReplaceResultingBytesOnce)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
@@ -23,12 +26,6 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -40,6 +37,24 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   }
   return true;
 }
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Maps keyed by names that compare ignoring ASCII case, looked up without copying the name.
+struct CaseInsensitiveHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const {
+    size_t h = 14695981039346656037ull;
+    for (char c : s) h = (h ^ static_cast<unsigned char>(LowerAscii(c))) * 1099511628211ull;
+    return h;
+  }
+};
+struct CaseInsensitiveEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const { return EqualsIgnoringCase(a, b); }
+};
+template <class V>
+using NameMap = std::unordered_map<std::string, V, CaseInsensitiveHash, CaseInsensitiveEqual>;
 
 // One line of the file as a person editing it sees it.
 struct Parsed {
@@ -77,14 +92,27 @@ Parsed Classify(std::string_view line) {
   return p;
 }
 
+// The position of the next `c` at or after `from`, or the text's size.
+size_t Find(std::string_view text, char c, size_t from) {
+  const void* p = std::memchr(text.data() + from, c, text.size() - from);
+  return p ? static_cast<size_t>(static_cast<const char*>(p) - text.data()) : text.size();
+}
+
 // Splits at LF, CRLF and CR. Calls f(text, eol) for every line, the last one possibly
 // without an end; stops early when f returns false.
 template <class F>
 void ForEachLine(std::string_view text, F&& f) {
   size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) {
+  const size_t size = text.size();
+  size_t next_lf = Find(text, '\n', 0), next_cr = Find(text, '\r', 0);
+  while (pos < size) {
+    // Two vectorised searches beat one search for either character, which goes byte by
+    // byte; each found position is kept until passed, so a file of only CRs or only LFs is
+    // still read once.
+    if (next_lf < pos) next_lf = Find(text, '\n', pos);
+    if (next_cr < pos) next_cr = Find(text, '\r', pos);
+    size_t end = std::min(next_lf, next_cr);
+    if (end == size) {
       f(text.substr(pos), std::string_view());
       return;
     }
@@ -117,15 +145,17 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
     close(fd);
     return false;
   }
-  out.clear();
-  out.reserve(static_cast<size_t>(st.st_size));
-  char buf[65536];
+  // Read straight into the text; a file that grows meanwhile is read to its end all the same.
+  out.resize(static_cast<size_t>(st.st_size) + 1);
+  size_t used = 0;
   for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
+    if (used == out.size()) out.resize(out.size() * 2);
+    ssize_t n = read(fd, out.data() + used, out.size() - used);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
+    used += static_cast<size_t>(n);
   }
+  out.resize(used);
   close(fd);
   return true;
 }
@@ -142,9 +172,9 @@ class Document {
       first = false;
       if (p.kind == Parsed::kSection) {
         sections_.push_back({});
-        first_section_.emplace(Lower(p.name), sections_.size() - 1);
+        first_section_.emplace(std::string(p.name), sections_.size() - 1);
       } else if (p.kind == Parsed::kKey && sections_.size() > 1) {
-        sections_.back().keys.emplace(Lower(p.name), sections_.back().lines.size());
+        sections_.back().keys.emplace(std::string(p.name), sections_.back().lines.size());
       }
       sections_.back().lines.push_back({std::string(line), std::string(eol)});
       return true;
@@ -152,7 +182,7 @@ class Document {
   }
 
   void Write(const std::string& section, const std::string& key, const std::string& value) {
-    auto found = first_section_.find(Lower(section));
+    auto found = first_section_.find(std::string_view(section));
     size_t s;
     if (found == first_section_.end()) {
       s = AppendSection(section);
@@ -160,7 +190,7 @@ class Document {
       s = found->second;
     }
     Section& sec = sections_[s];
-    auto k = sec.keys.find(Lower(key));
+    auto k = sec.keys.find(std::string_view(key));
     if (k != sec.keys.end()) {
       Line& line = sec.lines[k->second];
       // The existing key keeps its spelling and its place.
@@ -176,7 +206,7 @@ class Document {
     if (pos + 1 < sec.lines.size())
       for (auto& [name, index] : sec.keys)
         if (index >= pos) ++index;
-    sec.keys.emplace(Lower(key), pos);
+    sec.keys.emplace(key, pos);
   }
 
   std::string Text() const {
@@ -200,7 +230,7 @@ class Document {
   };
   struct Section {
     std::vector<Line> lines;  // the header first, except in the leading block
-    std::unordered_map<std::string, size_t> keys;
+    NameMap<size_t> keys;
   };
 
   bool Empty() const {
@@ -228,12 +258,12 @@ class Document {
     Section& sec = sections_.back();
     if (had_text) sections_[sections_.size() - 2].lines.push_back({"", "\n"});
     sec.lines.push_back({"[" + name + "]", "\n"});
-    first_section_.emplace(Lower(name), sections_.size() - 1);
+    first_section_.emplace(name, sections_.size() - 1);
     return sections_.size() - 1;
   }
 
   std::vector<Section> sections_;
-  std::unordered_map<std::string, size_t> first_section_;
+  NameMap<size_t> first_section_;
 };
 
 // Replaces `path` by `content` through a sibling file and a rename, so that every reader
@@ -338,8 +368,8 @@ std::vector<std::string> GetProfileStrings(const std::string& file, const std::s
     return out;
   }
   // Index the first section of that name once instead of scanning the file per key.
-  std::unordered_map<std::string, std::string> values;
-  std::unordered_map<std::string, bool> valueless;
+  // The first line of each key name; without "=" it holds no value and gives the default.
+  NameMap<std::optional<std::string>> first_value;
   enum { kBefore, kInside } state = kBefore;
   bool first = true;
   ForEachLine(text, [&](std::string_view line, std::string_view) {
@@ -351,17 +381,16 @@ std::vector<std::string> GetProfileStrings(const std::string& file, const std::s
       return true;
     }
     if (state == kInside && p.kind == Parsed::kKey) {
-      std::string lower = Lower(p.name);
-      if (!values.count(lower) && !valueless.count(lower)) {
-        if (p.has_value) values.emplace(lower, CopyEntry(p.value, capacity));
-        else valueless.emplace(lower, true);
-      }
+      if (first_value.find(p.name) == first_value.end())
+        first_value.emplace(std::string(p.name),
+                            p.has_value ? std::optional<std::string>(CopyEntry(p.value, capacity)) : std::nullopt);
     }
     return true;
   });
+  const std::string fallback_entry = CopyEntry(fallback, capacity);
   for (const auto& k : keys) {
-    auto it = values.find(Lower(k));
-    out.push_back(it != values.end() ? it->second : CopyEntry(fallback, capacity));
+    auto it = first_value.find(std::string_view(k));
+    out.push_back(it != first_value.end() && it->second ? *it->second : fallback_entry);
   }
   return out;
 }

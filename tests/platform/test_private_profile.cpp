@@ -88,6 +88,16 @@ TEST(ProfileReading, GarbageNeverHurts) {
   EXPECT_EQ(Read("[[[]]]]\n=\n[", "A", "k"), "DEF");
 }
 
+TEST(ProfileReading, ManyMegabytesOfOneKindOfLineEndStayLinear) {
+  for (char eol : {'\r', '\n'}) {
+    std::string text;
+    for (int i = 0; i < 400000; ++i) text += "k" + std::to_string(i) + "=v" + std::to_string(i) + eol;
+    text = "[A]" + std::string(1, eol) + text + "last=found" + eol;
+    EXPECT_EQ(Read(text, "A", "last"), "found");
+    EXPECT_EQ(Read(text, "A", "k399999"), "v399999");
+  }
+}
+
 TEST(ProfileWriting, CreatesSectionsAndKeysInWriteOrder) {
   std::string t = ApplyProfileWrites("", {{"Delete", "User", "Yes"},
                                           {"sAppPath", "ShortCut", "/opt/app/"},
