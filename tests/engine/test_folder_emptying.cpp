@@ -81,12 +81,12 @@ TEST_P(FolderEmptyingTest, EmptiesEverythingAndKeepsTheFolder) {
 }
 
 TEST_P(FolderEmptyingTest, NamedWithTrailingSlashAndDotsStillTheSameFolder) {
-  Tree("work");
-  File("work2/keep", "keep");
-  Name(P("work2/../work/./"));
+  Tree("dir");
+  File("dir2/keep", "keep");
+  Name(P("dir2/../dir/./"));
   RunStep();
-  EXPECT_EQ(Listing(P("work")), std::set<std::string>{});
-  EXPECT_TRUE(Exists("work2/keep"));
+  EXPECT_EQ(Listing(P("dir")), std::set<std::string>{});
+  EXPECT_TRUE(Exists("dir2/keep"));
 }
 
 TEST_P(FolderEmptyingTest, EmptyAndMissingFoldersLeaveEverythingAsItWas) {
