@@ -128,12 +128,23 @@ class Session:
         return subprocess.run(list(cmd), env=self.env, capture_output=True, text=True, timeout=20)
 
     def start_tray(self):
-        tray = subprocess.Popen(
-            ["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "160",
-             "--heighttype", "pixel", "--height", "32", "--SetDockType", "true", "--transparent", "false"],
-            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.procs.append(tray)
-        self.tray_geometry = wait_for("the tray host", lambda: self.windows("trayer") and self.geometry(self.windows("trayer")[0]))
+        # Now and then trayer comes up without ever mapping its window; a fresh one does.
+        for attempt in range(3):
+            tray = subprocess.Popen(
+                ["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "160",
+                 "--heighttype", "pixel", "--height", "32", "--SetDockType", "true", "--transparent", "false"],
+                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            self.procs.append(tray)
+            try:
+                self.tray_geometry = wait_for(
+                    "the tray host",
+                    lambda: self.windows("trayer") and self.geometry(self.windows("trayer")[0]))
+                return
+            except Failure:
+                self.stop(tray)
+                err = tray.stderr.read().strip()
+                print("trayer attempt %d: exit %s %s" % (attempt + 1, tray.returncode, err[-300:]))
+        raise Failure("timed out waiting for the tray host, three times")
 
     def start_program(self, binary, icon, sandbox, temp):
         app, home = os.path.join(sandbox, "app"), os.path.join(sandbox, "home")
