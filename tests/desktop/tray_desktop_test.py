@@ -67,13 +67,21 @@ class Session:
         return subprocess.run(list(cmd), env=self.env, capture_output=True, text=True, timeout=20)
 
     def start_tray(self):
-        tray = subprocess.Popen(
-            ["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "160",
-             "--heighttype", "pixel", "--height", "32", "--SetDockType", "true", "--transparent", "false"],
-            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.procs.append(tray)
-        wait_for("the tray host's window", lambda: self.windows_of("trayer", visible=True))
-        return tray
+        # Now and then trayer comes up without ever mapping its window; a fresh one does.
+        for attempt in range(3):
+            tray = subprocess.Popen(
+                ["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "160",
+                 "--heighttype", "pixel", "--height", "32", "--SetDockType", "true", "--transparent", "false"],
+                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.procs.append(tray)
+            try:
+                wait_for("the tray host's window", lambda: self.windows_of("trayer", visible=True))
+                return tray
+            except Failure:
+                tray.kill()
+                tray.wait()
+                print("trayer attempt %d never mapped its window" % (attempt + 1))
+        raise Failure("timed out waiting for the tray host's window, three times")
 
     def start_program(self, binary, icon, sandbox):
         app = os.path.join(sandbox, "app")
