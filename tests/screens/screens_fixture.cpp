@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <QApplication>
 
+#include <algorithm>
 #include <cstdint>
 #include <ostream>
 #include <stdexcept>
@@ -44,49 +45,61 @@ void AppendLe(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
 }
 
-class Db {
- public:
-  explicit Db(const std::string& path) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
-      throw std::runtime_error("cannot open " + path);
-  }
-  ~Db() { sqlite3_close_v2(db_); }
-  void Exec(const std::string& sql) {
-    char* err = nullptr;
-    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-      std::string msg = err ? err : "?";
-      sqlite3_free(err);
-      throw std::runtime_error(sql + ": " + msg);
-    }
-  }
-  void Insert(const std::string& sql, const std::string& a, const std::string& b) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
-      throw std::runtime_error(sqlite3_errmsg(db_));
-    sqlite3_bind_text(stmt, 1, a.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(stmt, 2, b.c_str(), -1, SQLITE_TRANSIENT);
-    const int rc = sqlite3_step(stmt);
-    sqlite3_finalize(stmt);
-    if (rc != SQLITE_DONE) throw std::runtime_error("insert failed");
-  }
-  std::vector<std::string> Strings(const std::string& sql) {
-    sqlite3_stmt* stmt = nullptr;
-    std::vector<std::string> out;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
-      throw std::runtime_error(sqlite3_errmsg(db_));
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      const unsigned char* t = sqlite3_column_text(stmt, 0);
-      out.emplace_back(t ? reinterpret_cast<const char*>(t) : "");
-    }
-    sqlite3_finalize(stmt);
-    return out;
-  }
+// Runs `sql` on the database at `path`; the first column of every row comes back.
+std::vector<std::string> Sql(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  char* err = nullptr;
+  std::vector<std::string> out;
+  auto row = [](void* o, int, char** v, char**) {
+    static_cast<std::vector<std::string>*>(o)->emplace_back(v[0] ? v[0] : "");
+    return 0;
+  };
+  const bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+                  sqlite3_exec(db, sql.c_str(), row, &out, &err) == SQLITE_OK;
+  const std::string msg = err ? err : sqlite3_errmsg(db);
+  sqlite3_free(err);
+  sqlite3_close(db);
+  if (!ok) throw std::runtime_error(sql + ": " + msg);
+  return out;
+}
 
- private:
-  sqlite3* db_ = nullptr;
+// Rows (host, name) as an INSERT's values; the fixture's names need no escaping.
+std::string Values(const std::vector<std::pair<std::string, std::string>>& rows) {
+  std::string out;
+  for (const auto& [host, name] : rows) out += (out.empty() ? "('" : ", ('") + host + "', '" + name + "')";
+  return out;
+}
+
+struct Step {
+  const char* form;
+  const char* item;
 };
 
+// How the user reaches a page from the start page.
+std::vector<Step> PathTo(const std::string& page) {
+  if (page == "Form1") return {};
+  if (page == "Form2") return {{"Form1", "sOptions"}};
+  if (page == "frmPath") return {{"Form1", "sPath"}};
+  if (page == "frmUser") return {{"Form1", "sCookies"}};
+  if (page == "Form5") return {{"Form1", "sAbout"}};
+  if (page == "Form3a") return {{"Form1", "sInter"}};
+  if (page == "Form3c") return {{"Form1", "sInter"}, {"Form3a", "sCookies"}};
+  if (page == "Form4") return {{"Form1", "sHelp"}};
+  if (page == "Form4a") return {{"Form1", "sOptions"}, {"Form2", "sHelp"}};
+  if (page == "Form4b") return {{"Form1", "sCookies"}, {"frmUser", "sHelp"}};
+  if (page == "Form4c") return {{"Form1", "sInter"}, {"Form3a", "sHelp"}};
+  if (page == "Form4d") return {{"Form1", "sInter"}, {"Form3a", "sCookies"}, {"Form3c", "sHelp"}};
+  ADD_FAILURE() << "no path to " << page;
+  return {};
+}
+
 }  // namespace
+
+int IndexOf(const forms::ListBox& list, const std::string& text) {
+  const std::vector<std::string> items = list.Items();
+  auto it = std::find(items.begin(), items.end(), text);
+  return it == items.end() ? -1 : int(it - items.begin());
+}
 
 std::ostream& operator<<(std::ostream& os, const Message& m) {
   return os << "{\"" << m.text << "\", " << m.style << ", \"" << m.title << "\"}";
@@ -137,6 +150,19 @@ void ScreensTest::LoadStartupForm() {
 void ScreensTest::OpenScreens() {
   shell::Form10Slot().Get();
   screens::Page::Open(screens::Form1Slot());
+}
+
+void ScreensTest::GoTo(const std::string& page) {
+  OpenScreens();
+  for (const Step& s : PathTo(page)) Click(s.form, s.item);
+  ASSERT_TRUE(forms::testing::WaitFor([] {
+    for (forms::Form* f : forms::LoadedForms()) {
+      auto* p = dynamic_cast<screens::Page*>(f);
+      if (p && p->SelfUnloadTimer().Enabled()) return false;
+    }
+    return true;
+  }, 3000));
+  ASSERT_TRUE(IsShown(page)) << page;
 }
 
 std::vector<std::string> ScreensTest::LoadedNames() {
@@ -197,11 +223,10 @@ void ScreensTest::AddCacheEntry(const std::string& url) const {
 void ScreensTest::WriteChromiumCookies(const std::vector<std::pair<std::string, std::string>>& rows) const {
   const std::string folder = sandbox_.Home() + "/.config/chromium/Default";
   testing::Sandbox::MakeDirs(folder);
-  Db db(folder + "/Cookies");
-  db.Exec("CREATE TABLE IF NOT EXISTS cookies(creation_utc INTEGER NOT NULL DEFAULT 0, host_key TEXT NOT NULL,"
-          " top_frame_site_key TEXT NOT NULL DEFAULT '', name TEXT NOT NULL, value TEXT NOT NULL"
-          " DEFAULT '', path TEXT NOT NULL DEFAULT '/')");
-  for (const auto& [host, name] : rows) db.Insert("INSERT INTO cookies(host_key, name) VALUES(?1, ?2)", host, name);
+  Sql(folder + "/Cookies",
+      "CREATE TABLE IF NOT EXISTS cookies(creation_utc INTEGER NOT NULL DEFAULT 0, host_key TEXT NOT NULL,"
+      " top_frame_site_key TEXT NOT NULL DEFAULT '', name TEXT NOT NULL, value TEXT NOT NULL"
+      " DEFAULT '', path TEXT NOT NULL DEFAULT '/'); INSERT INTO cookies(host_key, name) VALUES " + Values(rows));
 }
 
 void ScreensTest::WriteFirefoxCookies(const std::vector<std::pair<std::string, std::string>>& rows) const {
@@ -209,20 +234,18 @@ void ScreensTest::WriteFirefoxCookies(const std::vector<std::pair<std::string, s
                               "[Profile0]\nName=default-esr\nIsRelative=1\nPath=abcd.default-esr\nDefault=1\n");
   const std::string folder = sandbox_.Home() + "/.mozilla/firefox/abcd.default-esr";
   testing::Sandbox::MakeDirs(folder);
-  Db db(folder + "/cookies.sqlite");
-  db.Exec("CREATE TABLE IF NOT EXISTS moz_cookies(id INTEGER PRIMARY KEY, originAttributes TEXT NOT NULL DEFAULT '',"
-          " name TEXT, value TEXT, host TEXT, path TEXT)");
-  for (const auto& [host, name] : rows) db.Insert("INSERT INTO moz_cookies(host, name) VALUES(?1, ?2)", host, name);
+  Sql(folder + "/cookies.sqlite",
+      "CREATE TABLE IF NOT EXISTS moz_cookies(id INTEGER PRIMARY KEY, originAttributes TEXT NOT NULL DEFAULT '',"
+      " name TEXT, value TEXT, host TEXT, path TEXT); INSERT INTO moz_cookies(host, name) VALUES " + Values(rows));
 }
 
 std::vector<std::string> ScreensTest::ChromiumCookieHosts() const {
-  Db db(sandbox_.Home() + "/.config/chromium/Default/Cookies");
-  return db.Strings("SELECT host_key FROM cookies ORDER BY host_key");
+  return Sql(sandbox_.Home() + "/.config/chromium/Default/Cookies", "SELECT host_key FROM cookies ORDER BY host_key");
 }
 
 std::vector<std::string> ScreensTest::FirefoxCookieHosts() const {
-  Db db(sandbox_.Home() + "/.mozilla/firefox/abcd.default-esr/cookies.sqlite");
-  return db.Strings("SELECT host FROM moz_cookies ORDER BY host");
+  return Sql(sandbox_.Home() + "/.mozilla/firefox/abcd.default-esr/cookies.sqlite",
+             "SELECT host FROM moz_cookies ORDER BY host");
 }
 
 }  // namespace tidrex::screens_testing

@@ -35,6 +35,9 @@ struct CursorAt {
   int cursor = 0;
 };
 
+// The row of `text` in `list`, or -1.
+int IndexOf(const forms::ListBox& list, const std::string& text);
+
 class ScreensTest : public ::testing::Test {
  protected:
   ScreensTest();
@@ -45,6 +48,9 @@ class ScreensTest : public ::testing::Test {
   void LoadStartupForm();
   // The screens as the tray's "Change Configuration" opens them: backdrop and start page.
   void OpenScreens();
+  // Opens the screens, follows the user's menu path to `page` and lets the pages left on
+  // the way unload.
+  void GoTo(const std::string& page);
 
   // Names of the loaded forms, in load order.
   static std::vector<std::string> LoadedNames();

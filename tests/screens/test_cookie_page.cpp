@@ -15,12 +15,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-int IndexOf(const forms::ListBox& list, const std::string& text) {
-  const std::vector<std::string> items = list.Items();
-  auto it = std::find(items.begin(), items.end(), text);
-  return it == items.end() ? -1 : int(it - items.begin());
-}
-
 class CookiePageTest : public ScreensTest {
  protected:
   CookiePageTest() {

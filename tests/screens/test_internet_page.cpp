@@ -18,12 +18,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
-int IndexOf(const forms::ListBox& list, const std::string& text) {
-  const std::vector<std::string> items = list.Items();
-  auto it = std::find(items.begin(), items.end(), text);
-  return it == items.end() ? -1 : int(it - items.begin());
-}
-
 constexpr const char* kA = "https://a.example/index.html";
 constexpr const char* kB = "https://b.example/style.css";
 constexpr const char* kC = "http://c.example/img.png";

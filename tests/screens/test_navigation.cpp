@@ -1,5 +1,5 @@
 // The page frame as a user meets it: every row of the navigation table, "Close" on every
-// page, the status line on activation, menu bars, and the title bar's close.
+// page, captions, menu bars, the status line on activation, and the title bar's close.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -7,10 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "screens/form1.h"
 #include "screens/page_frame.h"
 #include "shell/form10.h"
-#include "shell/form1a.h"
 #include "tests/screens/screens_fixture.h"
 
 namespace tidrex::screens_testing {
@@ -18,29 +16,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-
-struct Step {
-  const char* form;
-  const char* item;
-};
-
-// How the user reaches a page from the start page.
-std::vector<Step> PathTo(const std::string& page) {
-  if (page == "Form1") return {};
-  if (page == "Form2") return {{"Form1", "sOptions"}};
-  if (page == "frmPath") return {{"Form1", "sPath"}};
-  if (page == "frmUser") return {{"Form1", "sCookies"}};
-  if (page == "Form5") return {{"Form1", "sAbout"}};
-  if (page == "Form3a") return {{"Form1", "sInter"}};
-  if (page == "Form3c") return {{"Form1", "sInter"}, {"Form3a", "sCookies"}};
-  if (page == "Form4") return {{"Form1", "sHelp"}};
-  if (page == "Form4a") return {{"Form1", "sOptions"}, {"Form2", "sHelp"}};
-  if (page == "Form4b") return {{"Form1", "sCookies"}, {"frmUser", "sHelp"}};
-  if (page == "Form4c") return {{"Form1", "sInter"}, {"Form3a", "sHelp"}};
-  if (page == "Form4d") return {{"Form1", "sInter"}, {"Form3a", "sCookies"}, {"Form3c", "sHelp"}};
-  ADD_FAILURE() << "no path to " << page;
-  return {};
-}
 
 bool IsInfoPage(const std::string& name) { return name.rfind("Form4", 0) == 0; }
 
@@ -110,22 +85,7 @@ const Row kRows[] = {
     {"Form4d", "sAbout", "Form5", k11, false, 500},
 };
 
-class NavigationTest : public ScreensTest, public ::testing::WithParamInterface<Row> {
- protected:
-  // Follows the user's path to `page` and lets the pages left on the way unload.
-  void GoTo(const std::string& page) {
-    OpenScreens();
-    for (const Step& s : PathTo(page)) Click(s.form, s.item);
-    ASSERT_TRUE(WaitFor([] {
-      for (forms::Form* f : forms::LoadedForms()) {
-        auto* p = dynamic_cast<screens::Page*>(f);
-        if (p && p->SelfUnloadTimer().Enabled()) return false;
-      }
-      return true;
-    }));
-    ASSERT_TRUE(IsShown(page)) << page;
-  }
-};
+class NavigationTest : public ScreensTest, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(NavigationTest, OpensTargetWithItsCursorAndLeavesOrKeepsThePage) {
   const Row& row = GetParam();
@@ -173,6 +133,7 @@ TEST_P(NavigationTest, OpensTargetWithItsCursorAndLeavesOrKeepsThePage) {
   }
   EXPECT_TRUE(IsShown(row.target));
   EXPECT_EQ(forms::Screen::MousePointer(), forms::kCursorDefault);
+  EXPECT_TRUE(WaitFor([] { return !StatusLine().empty(); })) << "the target writes its status text";
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryRow, NavigationTest, ::testing::ValuesIn(kRows),
@@ -233,25 +194,43 @@ TEST_F(CloseTest, ScreensOpenAgainWithFreshPagesAfterClose) {
 
 // ---------------------------------------------------------------------------------------
 
-TEST_F(NavigationTest, ActivationWritesEachPagesStatusText) {
-  const std::pair<const char*, const char*> texts[] = {
-      {"Form1", "Make a selection to get started!"},
-      {"Form2", "Select the options to clean!"},
-      {"frmPath", "Location of files to be cleaned!"},
-      {"frmUser", "Select a folder to be cleaned!"},
-      {"Form5", "About this program!"},
-      {"Form3a", "0 Internet Files Collected !"},
-      {"Form3c", "0 Cookie Folder Files !"},
-      {"Form4", "Hope this information helps!"},
-      {"Form4a", "Hope this information helps!"},
-      {"Form4b", "Hope this information helps!"},
-      {"Form4c", "Hope this information helps!"},
-      {"Form4d", "Hope this information helps!"},
+struct PageFace {
+  const char* page;
+  const char* caption;
+  const char* status;
+  std::vector<std::string> menu_bar;
+};
+
+TEST_F(NavigationTest, EachPageShowsItsCaptionMenuBarAndStatusText) {
+  const char* const kHelpStatus = "Hope this information helps!";
+  const PageFace faces[] = {
+      {"Form1", "  Varnok Tidrex----Main Start Page", "Make a selection to get started!",
+       {"View Paths", "Options", "View Cookies", "User Folder", "Help", "About", "Close"}},
+      {"Form2", "  Varnok Tidrex----Choose The Folders You Want To Clean", "Select the options to clean!",
+       {"View Paths", "View Cookies", "User Folder", "Clean Now", "Help", "About", "Close"}},
+      {"frmPath", "  Varnok Tidrex----Paths To Be Cleaned", "Location of files to be cleaned!",
+       {"Options", "View Cookies", "User Folder", "About", "Close"}},
+      {"frmUser", "Varnok Tidrex-----User Designated Folder To Clean", "Select a folder to be cleaned!",
+       {"View Paths", "Options", "View Cookies", "Save", "Help", "About", "Close"}},
+      {"Form5", "  Varnok Tidrex----About File", "About this program!",
+       {"View Paths", "Options", "View Cookies", "User Folder", "Close"}},
+      {"Form3a", "Varnok Tidrex----Save Your Cookies Here", "0 Internet Files Collected !",
+       {"View Paths", "Options", "User Folder", "Save", "Cookies", "Help", "About", "Close"}},
+      {"Form3c", "Varnok Tidrex----Save Your Cookies Here", "0 Cookie Folder Files !",
+       {"View Paths", "Options", "User Folder", "Delete", "Internet", "Help", "About", "Close"}},
+      {"Form4", "  Varnok Tidrex----Close Will  Take You Back To Main Start Page", kHelpStatus, {"Close", "About"}},
+      {"Form4a", "  Varnok Tidrex----Close Will  Take You Back To Options Page", kHelpStatus, {"Close", "About"}},
+      {"Form4b", "  Varnok Tidrex----Close Will  Take You Back", kHelpStatus, {"Close", "About"}},
+      {"Form4c", "  Varnok Tidrex----Close Will  Take You Back To Cookies Page", kHelpStatus,
+       {"Close", "About", "Cookies"}},
+      {"Form4d", "  Varnok Tidrex----Close Will  Take You Back To Cookies Page", kHelpStatus, {"Close", "About"}},
   };
-  for (const auto& [page, text] : texts) {
-    SCOPED_TRACE(page);
-    GoTo(page);
-    EXPECT_TRUE(WaitFor([&] { return StatusLine() == text; })) << StatusLine();
+  for (const PageFace& f : faces) {
+    SCOPED_TRACE(f.page);
+    GoTo(f.page);
+    EXPECT_EQ(Loaded(f.page)->Caption(), f.caption);
+    EXPECT_THAT(forms::testing::MenuBarCaptions(*Loaded(f.page)), ElementsAreArray(f.menu_bar));
+    EXPECT_TRUE(WaitFor([&] { return StatusLine() == f.status; })) << StatusLine();
     EXPECT_TRUE(StatusLineVisible());
 
     // Another window of the program taking over clears the line and leaves it visible.
@@ -260,84 +239,6 @@ TEST_F(NavigationTest, ActivationWritesEachPagesStatusText) {
     EXPECT_TRUE(StatusLineVisible());
     forms::testing::UnloadEverything();
   }
-}
-
-TEST_F(NavigationTest, FirstStartOpensTheBackdropAndTheStartPage) {
-  ASSERT_FALSE(testing::Sandbox::Exists(sandbox_.IniPath()));
-  shell::Form1aSlot().Get();
-  EXPECT_THAT(VisibleNames(), ElementsAre("Form10", "Form1"));
-  EXPECT_TRUE(WaitFor([] { return StatusLine() == "Make a selection to get started!"; })) << StatusLine();
-  EXPECT_EQ(forms::Screen::MousePointer(), forms::kCursorDefault);
-}
-
-TEST_F(NavigationTest, StatusLineComesBackWhenAHiddenPageIsShownAgain) {
-  GoTo("Form4b");
-  Click("Form4b", "sClose");
-  EXPECT_TRUE(WaitFor([] { return StatusLine() == "Select a folder to be cleaned!"; })) << StatusLine();
-}
-
-TEST_F(NavigationTest, MenuBarsOfferTheCommandsInOrder) {
-  using V = std::vector<std::string>;
-  const std::pair<const char*, V> bars[] = {
-      {"Form1", {"View Paths", "Options", "View Cookies", "User Folder", "Help", "About", "Close"}},
-      {"Form2", {"View Paths", "View Cookies", "User Folder", "Clean Now", "Help", "About", "Close"}},
-      {"frmPath", {"Options", "View Cookies", "User Folder", "About", "Close"}},
-      {"frmUser", {"View Paths", "Options", "View Cookies", "Save", "Help", "About", "Close"}},
-      {"Form5", {"View Paths", "Options", "View Cookies", "User Folder", "Close"}},
-      {"Form3a", {"View Paths", "Options", "User Folder", "Save", "Cookies", "Help", "About", "Close"}},
-      {"Form3c", {"View Paths", "Options", "User Folder", "Delete", "Internet", "Help", "About", "Close"}},
-      {"Form4", {"Close", "About"}},
-      {"Form4a", {"Close", "About"}},
-      {"Form4b", {"Close", "About"}},
-      {"Form4c", {"Close", "About", "Cookies"}},
-      {"Form4d", {"Close", "About"}},
-  };
-  for (const auto& [page, captions] : bars) {
-    SCOPED_TRACE(page);
-    GoTo(page);
-    EXPECT_THAT(forms::testing::MenuBarCaptions(*Loaded(page)), ElementsAreArray(captions));
-    forms::testing::UnloadEverything();
-  }
-}
-
-TEST_F(NavigationTest, PagesHaveTheirCaptions) {
-  const std::pair<const char*, const char*> captions[] = {
-      {"Form1", "  Varnok Tidrex----Main Start Page"},
-      {"Form2", "  Varnok Tidrex----Choose The Folders You Want To Clean"},
-      {"frmPath", "  Varnok Tidrex----Paths To Be Cleaned"},
-      {"frmUser", "Varnok Tidrex-----User Designated Folder To Clean"},
-      {"Form5", "  Varnok Tidrex----About File"},
-      {"Form3a", "Varnok Tidrex----Save Your Cookies Here"},
-      {"Form3c", "Varnok Tidrex----Save Your Cookies Here"},
-      {"Form4", "  Varnok Tidrex----Close Will  Take You Back To Main Start Page"},
-      {"Form4a", "  Varnok Tidrex----Close Will  Take You Back To Options Page"},
-      {"Form4b", "  Varnok Tidrex----Close Will  Take You Back"},
-      {"Form4c", "  Varnok Tidrex----Close Will  Take You Back To Cookies Page"},
-      {"Form4d", "  Varnok Tidrex----Close Will  Take You Back To Cookies Page"},
-  };
-  for (const auto& [page, caption] : captions) {
-    SCOPED_TRACE(page);
-    GoTo(page);
-    EXPECT_EQ(Loaded(page)->Caption(), caption);
-    forms::testing::UnloadEverything();
-  }
-}
-
-TEST_F(NavigationTest, StartPageAfterHelpIsTheSameInstanceWithoutANewLoad) {
-  GoTo("Form1");
-  forms::Form* start = Loaded("Form1");
-  Click("Form1", "sHelp");
-  page_loads_.clear();
-  Click("Form4", "sClose");
-  EXPECT_EQ(Loaded("Form1"), start);
-  EXPECT_TRUE(start->Visible());
-  EXPECT_TRUE(page_loads_.empty());
-  EXPECT_TRUE(WaitFor([] { return !IsLoaded("Form4"); }));
-
-  // A second "Help" loads the information page anew.
-  Click("Form1", "sHelp");
-  ASSERT_EQ(page_loads_.size(), 1u);
-  EXPECT_EQ(page_loads_[0].form, "Form4");
 }
 
 TEST_F(NavigationTest, PageLeftByAboutFromItsHelpStaysHiddenAndIsReusedLater) {
