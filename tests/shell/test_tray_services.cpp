@@ -1,10 +1,9 @@
-// The notification-icon service and the skin control's stand-in.
+// The notification-icon service.
 #include <QSystemTrayIcon>
 
 #include <gtest/gtest.h>
 
 #include "platform/notify_icon.h"
-#include "platform/skin.h"
 #include "platform/window_messages.h"
 #include "tests/shell/shell_fixture.h"
 
@@ -29,7 +28,7 @@ platform::NotifyIconData Record(forms::WindowHandle hwnd) {
   return d;
 }
 
-TEST_F(NotifyIcon, AddOnceDeleteOnce) {
+TEST_F(NotifyIcon, AddOnceDeleteOnceForFormsOnlyWithTheTipCut) {
   Plain form;
   form.Load();
   auto d = Record(form.Hwnd());
@@ -43,18 +42,9 @@ TEST_F(NotifyIcon, AddOnceDeleteOnce) {
   EXPECT_FALSE(platform::NotifyIconExists(form.Hwnd(), 125));
   EXPECT_EQ(platform::ShellNotifyIcon(platform::kNimDelete, d), 0);  // nothing to delete
   EXPECT_EQ(platform::ShellNotifyIcon(platform::kNimModify, d), 0);
-  form.Unload();
-}
-
-TEST_F(NotifyIcon, RefusesAWindowThatIsNoForm) {
-  EXPECT_EQ(platform::ShellNotifyIcon(platform::kNimAdd, Record(0)), 0);
+  EXPECT_EQ(platform::ShellNotifyIcon(platform::kNimAdd, Record(0)), 0);  // no form's window
   EXPECT_EQ(platform::ShellNotifyIcon(platform::kNimAdd, Record(0xdead0)), 0);
-}
-
-TEST_F(NotifyIcon, TipIsCutTo63Characters) {
-  Plain form;
-  form.Load();
-  auto d = Record(form.Hwnd());
+  // The tip is cut to 63 characters, and a modify may change only the tip.
   d.tip = std::string(80, 'x');
   ASSERT_EQ(platform::ShellNotifyIcon(platform::kNimAdd, d), 1);
   EXPECT_EQ(platform::NotifyIconTip(form.Hwnd(), 125), std::string(63, 'x'));
@@ -62,7 +52,6 @@ TEST_F(NotifyIcon, TipIsCutTo63Characters) {
   d.tip = "short";
   EXPECT_EQ(platform::ShellNotifyIcon(platform::kNimModify, d), 1);
   EXPECT_EQ(platform::NotifyIconTip(form.Hwnd(), 125), "short");
-  platform::ShellNotifyIcon(platform::kNimDelete, d);
   form.Unload();
 }
 
@@ -87,22 +76,6 @@ TEST_F(NotifyIcon, ClicksArriveAsTheCallbackWithTheMouseMessage) {
   EXPECT_EQ(got, (std::vector<std::intptr_t>{1025, 125, 514, 1025, 125, 517, 1025, 125, 515}));
   platform::ShellNotifyIcon(platform::kNimDelete, d);
   form.Unload();
-}
-
-TEST(SkinControl, TakesTheFourCallsAndRefusesOtherShapes) {
-  platform::SkinControl skin;
-  EXPECT_TRUE(skin.Invoke(14, {std::int16_t{1}}));
-  EXPECT_TRUE(skin.Invoke(8, {std::string("\\Skin1\\Skin1.uis")}));
-  EXPECT_TRUE(skin.Invoke(7, {}));
-  EXPECT_TRUE(skin.Invoke(6, {std::int32_t{4100}}));
-  EXPECT_EQ(skin.SkinFile(), "\\Skin1\\Skin1.uis");
-  EXPECT_EQ(skin.AttachedWindow(), 4100);
-  EXPECT_FALSE(skin.Invoke(14, {std::int32_t{1}}));  // a 32-bit argument where 16 bits are due
-  EXPECT_FALSE(skin.Invoke(8, {}));
-  EXPECT_FALSE(skin.Invoke(7, {std::int16_t{0}}));
-  EXPECT_FALSE(skin.Invoke(99, {}));
-  EXPECT_EQ(skin.Calls().size(), 8u);
-  EXPECT_EQ(skin.Calls()[1].dispatch_id, 8);
 }
 
 }  // namespace
