@@ -1,19 +1,55 @@
-// File-system fixtures for the deletion tests: running a piece of a test as an
-// unprivileged user, so that permissions really refuse (root passes every permission check
-// the tests are about), and a scratch filesystem mounted inside a sandbox.
+// File-system fixtures for the deletion tests: trees built in a sandbox, running a piece of
+// a test as an unprivileged user, so that permissions really refuse (root passes every
+// permission check the tests are about), a scratch filesystem mounted inside a sandbox, and
+// processes that hold locks or get killed mid-write.
 #pragma once
 
+#include <fcntl.h>
 #include <ftw.h>
 #include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
+#include <random>
+#include <set>
+#include <stdexcept>
 #include <string>
 
+#include "tests/support/sandbox.h"
+
 namespace tidrex::testing {
+
+// A sandbox with helpers that name its entries relative to its root.
+template <class Base = ::testing::Test>
+class SandboxFixture : public Base {
+ protected:
+  std::string P(const std::string& rel) const { return box.Path(rel); }
+  void File(const std::string& rel, const std::string& content = "x") { Sandbox::WriteFile(P(rel), content); }
+  void Dir(const std::string& rel) { Sandbox::MakeDirs(P(rel)); }
+  bool Exists(const std::string& rel) const { return Sandbox::Exists(P(rel)); }
+  void Link(const std::string& target, const std::string& rel) {
+    ASSERT_EQ(symlink(target.c_str(), P(rel).c_str()), 0) << rel;
+  }
+
+  Sandbox box;
+};
+
+// Everything below `root`, relative, links not followed.
+inline std::set<std::string> Listing(const std::string& root) {
+  namespace fs = std::filesystem;
+  std::set<std::string> out;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+    out.insert(fs::relative(it->path(), root).string());
+  return out;
+}
 
 inline constexpr uid_t kNobody = 65534;
 
@@ -63,5 +99,56 @@ class ScratchMount {
   std::string folder_;
   bool mounted_ = false;
 };
+
+// A child process that holds an fcntl write lock on a file until it is killed, the way a
+// running Firefox holds its profile's .parentlock.
+class LockHolder {
+ public:
+  explicit LockHolder(const std::string& path) {
+    int ready[2];
+    if (::pipe(ready) != 0) throw std::runtime_error("pipe");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);
+      struct flock lock {};
+      lock.l_type = F_WRLCK;
+      lock.l_whence = SEEK_SET;
+      char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? '1' : '0';
+      (void)!::write(ready[1], &ok, 1);
+      for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    char ok = '0';
+    (void)!::read(ready[0], &ok, 1);
+    ::close(ready[0]);
+    if (ok != '1') throw std::runtime_error("could not lock " + path);
+  }
+  ~LockHolder() { Release(); }
+  void Release() {
+    if (pid_ > 0) ::kill(pid_, SIGKILL), ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// `rounds` times: a child runs `write` over and over and is killed after a random moment,
+// then `check` looks at what it left. Stops at the first failure.
+inline void KillWritersRepeatedly(int rounds, const std::function<void()>& write,
+                                  const std::function<void(int round)>& check) {
+  std::mt19937 random(12345);
+  for (int round = 0; round < rounds && !::testing::Test::HasFailure(); ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+      for (;;) write();
+    usleep(std::uniform_int_distribution<useconds_t>(200, 15000)(random));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    check(round);
+  }
+}
 
 }  // namespace tidrex::testing

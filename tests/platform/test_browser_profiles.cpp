@@ -1,15 +1,14 @@
 #include "platform/browser_profiles.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "tests/platform/fs_fixtures.h"
 #include "tests/support/cache_fixtures.h"
 #include "tests/support/sandbox.h"
 
@@ -17,6 +16,7 @@ namespace tidrex::platform {
 namespace {
 
 using ::testing::ElementsAre;
+using tidrex::testing::LockHolder;
 using tidrex::testing::Sandbox;
 namespace fx = tidrex::testing;
 
@@ -31,8 +31,6 @@ class BrowserProfilesTest : public ::testing::Test {
   Sandbox box;
   std::string H(const std::string& rel) const { return box.Path("home/" + rel); }
 };
-
-TEST_F(BrowserProfilesTest, AnEmptyHomeHasNoProfiles) { EXPECT_TRUE(FindBrowserProfiles().empty()); }
 
 TEST_F(BrowserProfilesTest, ChromiumProfilesComeFromFoldersAndLocalState) {
   for (const char* p : {"Default", "Profile 10", "Profile 2", "Crashpad", "System Profile", "Guest Profile"})
@@ -53,21 +51,15 @@ TEST_F(BrowserProfilesTest, ChromiumProfilesComeFromFoldersAndLocalState) {
   EXPECT_EQ(d.cache_dir, H(".cache/chromium/Default/Cache/Cache_Data"));
 }
 
-TEST_F(BrowserProfilesTest, ChromiumHonoursTheXdgFolders) {
+TEST_F(BrowserProfilesTest, ChromiumHonoursTheXdgFoldersAndFindsACacheWithoutUserData) {
   box.SetEnv("XDG_CONFIG_HOME", box.Path("cfg"));
   box.SetEnv("XDG_CACHE_HOME", box.Path("cch"));
   Sandbox::MakeDirs(box.Path("cfg/chromium/Default"));
   Sandbox::MakeDirs(H(".config/chromium/Profile 1"));  // not where the browser looks now
+  Sandbox::MakeDirs(box.Path("cch/chromium/Profile 3/Cache/Cache_Data"));
   const auto profiles = FindBrowserProfiles();
-  ASSERT_THAT(Describe(profiles), ElementsAre("chromium:Default"));
+  ASSERT_THAT(Describe(profiles), ElementsAre("chromium:Default", "chromium:Profile 3"));
   EXPECT_EQ(profiles[0].cache_dir, box.Path("cch/chromium/Default/Cache/Cache_Data"));
-}
-
-TEST_F(BrowserProfilesTest, AChromiumCacheWithoutItsUserDataIsStillFound) {
-  Sandbox::MakeDirs(H(".cache/chromium/Profile 3/Cache/Cache_Data"));
-  const auto profiles = FindBrowserProfiles();
-  ASSERT_THAT(Describe(profiles), ElementsAre("chromium:Profile 3"));
-  EXPECT_EQ(profiles[0].cache_dir, H(".cache/chromium/Profile 3/Cache/Cache_Data"));
 }
 
 TEST_F(BrowserProfilesTest, EveryChromiumFamilyBrowserInTableOrder) {
@@ -84,6 +76,7 @@ TEST_F(BrowserProfilesTest, FlatpakAndSnapHomesFollowTheBrowsersOwnFolders) {
   Sandbox::MakeDirs(H("snap/chromium/common/chromium/Default"));
   Sandbox::MakeDirs(H("snap/chromium/common/.cache/chromium/Default/Cache/Cache_Data"));
   Sandbox::MakeDirs(H(".var/app/com.brave.Browser/config/BraveSoftware/Brave-Browser/Default"));
+  ASSERT_EQ(symlink("common", H("snap/chromium/current").c_str()), 0);  // reported once
   const auto profiles = FindBrowserProfiles();
   ASSERT_EQ(profiles.size(), 4u);
   EXPECT_EQ(profiles[0].profile_dir, H(".config/chromium/Default"));
@@ -93,12 +86,6 @@ TEST_F(BrowserProfilesTest, FlatpakAndSnapHomesFollowTheBrowsersOwnFolders) {
   EXPECT_EQ(profiles[2].cache_dir, H("snap/chromium/common/.cache/chromium/Default/Cache/Cache_Data"));
   EXPECT_EQ(profiles[2].user_data_dir, H("snap/chromium/common/chromium"));
   EXPECT_EQ(profiles[3].browser, "brave");
-}
-
-TEST_F(BrowserProfilesTest, ASnapsCurrentLinkToAKnownFolderIsReportedOnce) {
-  Sandbox::MakeDirs(H("snap/chromium/common/chromium/Default"));
-  ASSERT_EQ(symlink("common", H("snap/chromium/current").c_str()), 0);
-  EXPECT_EQ(FindBrowserProfiles().size(), 1u);
 }
 
 TEST_F(BrowserProfilesTest, FirefoxReadsProfilesIniWithRelativeAndAbsolutePaths) {
@@ -149,6 +136,7 @@ TEST_F(BrowserProfilesTest, FirefoxFlatpakAndSnap) {
 }
 
 TEST_F(BrowserProfilesTest, TheOrderIsStable) {
+  EXPECT_TRUE(FindBrowserProfiles().empty());
   fx::MakeFirefoxProfile(box, "b.default");
   fx::MakeFirefoxProfile(box, "a.default");
   fx::MakeChromiumProfile(box, "chromium", "Profile 1");
@@ -203,28 +191,10 @@ TEST_F(BrowserProfilesTest, FirefoxRunsWhileAnotherProcessHoldsTheParentLock) {
   Sandbox::WriteFile(lock, "");
   EXPECT_FALSE(IsBrowserRunning(p));  // the file outlives the browser; only the lock counts
 
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  if (child == 0) {
-    const int fd = open(lock.c_str(), O_WRONLY);
-    struct flock fl = {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    const char ok = fd >= 0 && fcntl(fd, F_SETLK, &fl) == 0 ? 'y' : 'n';
-    (void)!write(ready[1], &ok, 1);
-    pause();
-    _exit(0);
-  }
-  char ok = 0;
-  ASSERT_EQ(read(ready[0], &ok, 1), 1);
-  ASSERT_EQ(ok, 'y');
+  LockHolder firefox(lock);
   EXPECT_TRUE(IsBrowserRunning(p));
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
+  firefox.Release();
   EXPECT_FALSE(IsBrowserRunning(p));
-  close(ready[0]);
-  close(ready[1]);
 }
 
 }  // namespace

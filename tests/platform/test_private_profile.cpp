@@ -1,8 +1,6 @@
 #include "platform/private_profile.h"
 
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "tests/platform/fs_fixtures.h"
 #include "tests/support/sandbox.h"
 
 namespace tidrex::platform {
@@ -21,14 +20,6 @@ using testing::Sandbox;
 std::string Read(const std::string& text, const std::string& s, const std::string& k,
                  size_t capacity = 255) {
   return ReadProfileText(text, s, k, "DEF", capacity);
-}
-
-TEST(ProfileReading, NamesIgnoreCaseValuesDoNot) {
-  std::string text = "[delete]\nuser=yes\nTEMP=Yes\n";
-  EXPECT_EQ(Read(text, "Delete", "User"), "yes");
-  EXPECT_EQ(Read(text, "DELETE", "temp"), "Yes");
-  EXPECT_EQ(Read(text, "Delete", "Other"), "DEF");
-  EXPECT_EQ(Read(text, "Missing", "User"), "DEF");
 }
 
 TEST(ProfileReading, WhatAPersonEditingByHandMeets) {
@@ -47,7 +38,9 @@ TEST(ProfileReading, WhatAPersonEditingByHandMeets) {
       "User=Second\n"
       "[Delete]\n"
       "Temp=FromSecondSection\n";
-  EXPECT_EQ(Read(text, "Delete", "User"), "Yes");
+  EXPECT_EQ(Read(text, "DELETE", "user"), "Yes") << "names ignore case";
+  EXPECT_EQ(Read("[A]\nk=yes\n", "a", "K"), "yes") << "values keep theirs";
+  EXPECT_EQ(Read(text, "Missing", "User"), "DEF");
   EXPECT_EQ(Read(text, "Delete", "Temp"), "DEF") << "commented and second-section keys are not read";
   EXPECT_EQ(Read(text, "Delete", "Quoted"), "a value");
   EXPECT_EQ(Read(text, "Delete", "Single"), "b");
@@ -58,16 +51,13 @@ TEST(ProfileReading, WhatAPersonEditingByHandMeets) {
   EXPECT_EQ(Read(text, "", "orphan"), "DEF");
 }
 
-TEST(ProfileReading, LineEndsAndByteOrderMark) {
+TEST(ProfileReading, LineEndsByteOrderMarkCapacityAndNul) {
   for (std::string eol : {"\n", "\r\n", "\r"}) {
     std::string text = "[A]" + eol + "k=v" + eol + "[B]" + eol + "k=w";
     EXPECT_EQ(Read(text, "A", "k"), "v") << "eol " << eol.size();
     EXPECT_EQ(Read(text, "B", "k"), "w") << "no final newline";
   }
   EXPECT_EQ(Read("\xEF\xBB\xBF[A]\nk=v\n", "A", "k"), "v");
-}
-
-TEST(ProfileReading, CapacityCutsAndNulEndsAValue) {
   std::string long_value(300, 'x');
   std::string text = "[A]\nk=" + long_value + "\nn=ab" + std::string(1, '\0') + "cd\n";
   EXPECT_EQ(Read(text, "A", "k").size(), 254u);
@@ -98,26 +88,24 @@ TEST(ProfileReading, ManyMegabytesOfOneKindOfLineEndStayLinear) {
   }
 }
 
-TEST(ProfileWriting, CreatesSectionsAndKeysInWriteOrder) {
-  std::string t = ApplyProfileWrites("", {{"Delete", "User", "Yes"},
-                                          {"sAppPath", "ShortCut", "/opt/app/"},
-                                          {"Delete", "Temp", "No"}});
-  EXPECT_EQ(t, "[Delete]\nUser=Yes\nTemp=No\n\n[sAppPath]\nShortCut=/opt/app/\n");
-}
-
-TEST(ProfileWriting, ReplacesInPlaceKeepingEverythingElse) {
-  std::string before = "; keep me\r\n[delete]\r\nuser = Yes\r\n\r\n[Other]\r\nx=1";
-  std::string after = ApplyProfileWrites(before, {{"Delete", "USER", "No"}});
-  EXPECT_EQ(after, "; keep me\r\n[delete]\r\nuser=No\r\n\r\n[Other]\r\nx=1");
-}
-
-TEST(ProfileWriting, NewKeyGoesAfterLastNonBlankLineOfItsSection) {
-  std::string before = "[A]\na=1\n\n\n[B]\nb=1";
-  EXPECT_EQ(ApplyProfileWrites(before, {{"a", "new", "2"}}), "[A]\na=1\nnew=2\n\n\n[B]\nb=1");
-  EXPECT_EQ(ApplyProfileWrites(before, {{"B", "new", "2"}}), "[A]\na=1\n\n\n[B]\nb=1\nnew=2\n");
-  EXPECT_EQ(ApplyProfileWrites("[A]\n[A]\n", {{"A", "k", "v"}}), "[A]\nk=v\n[A]\n")
-      << "the first of two equal sections is written";
-  EXPECT_EQ(ApplyProfileWrites("[A]\nk=1\nk=2\n", {{"A", "k", "v"}}), "[A]\nk=v\nk=2\n");
+TEST(ProfileWriting, CreatesReplacesInPlaceAndAppendsWithinTheSection) {
+  struct Case {
+    std::string before;
+    std::vector<ProfileWrite> writes;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"", {{"Delete", "User", "Yes"}, {"sAppPath", "ShortCut", "/opt/app/"}, {"Delete", "Temp", "No"}},
+       "[Delete]\nUser=Yes\nTemp=No\n\n[sAppPath]\nShortCut=/opt/app/\n"},
+      {"; keep me\r\n[delete]\r\nuser = Yes\r\n\r\n[Other]\r\nx=1", {{"Delete", "USER", "No"}},
+       "; keep me\r\n[delete]\r\nuser=No\r\n\r\n[Other]\r\nx=1"},
+      // A new key goes after the last non-blank line of its section.
+      {"[A]\na=1\n\n\n[B]\nb=1", {{"a", "new", "2"}}, "[A]\na=1\nnew=2\n\n\n[B]\nb=1"},
+      {"[A]\na=1\n\n\n[B]\nb=1", {{"B", "new", "2"}}, "[A]\na=1\n\n\n[B]\nb=1\nnew=2\n"},
+      {"[A]\n[A]\n", {{"A", "k", "v"}}, "[A]\nk=v\n[A]\n"},  // the first of two equal sections
+      {"[A]\nk=1\nk=2\n", {{"A", "k", "v"}}, "[A]\nk=v\nk=2\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ApplyProfileWrites(c.before, c.writes), c.after) << c.before;
 }
 
 TEST(ProfileWriting, BatchEqualsSingleWritesByteForByte) {
@@ -143,7 +131,7 @@ TEST_F(ProfileFile, MissingFileGivesDefaultAndWriteCreatesIt) {
   EXPECT_EQ(Sandbox::ReadFile(file), "[Delete]\nUser=Yes\n");
 }
 
-TEST_F(ProfileFile, WriteKeepsPermissionBitsAndLeavesNoSibling) {
+TEST_F(ProfileFile, WriteKeepsPermissionBitsLeavesNoSiblingAndFailsOnReadOnly) {
   Sandbox::WriteFile(file, "[A]\nk=1\n");
   chmod(file.c_str(), 0640);
   EXPECT_TRUE(WriteProfileString(file, "A", "k", "2"));
@@ -153,13 +141,10 @@ TEST_F(ProfileFile, WriteKeepsPermissionBitsAndLeavesNoSibling) {
   std::string listing;
   for (const auto& e : std::filesystem::directory_iterator(box.AppFolder())) listing += e.path().filename().string() + ";";
   EXPECT_EQ(listing, "Clean.ini;");
-}
 
-TEST_F(ProfileFile, ReadOnlyFileOrFolderLosesTheWriteAndKeepsTheOldFile) {
-  Sandbox::WriteFile(file, "[A]\nk=1\n");
   chmod(file.c_str(), 0444);
-  EXPECT_FALSE(WriteProfileString(file, "A", "k", "2"));
-  EXPECT_EQ(Sandbox::ReadFile(file), "[A]\nk=1\n");
+  EXPECT_FALSE(WriteProfileString(file, "A", "k", "3"));
+  EXPECT_EQ(Sandbox::ReadFile(file), "[A]\nk=2\n");
   EXPECT_FALSE(WriteProfileString(box.Path("no/such/folder/Clean.ini"), "A", "k", "2"));
 }
 
@@ -192,23 +177,14 @@ TEST_F(ProfileFile, KilledWriterNeverLeavesATornFile) {
     return w;
   };
   ASSERT_TRUE(WriteProfileStrings(file, content_for(0), true));
-  std::mt19937 rng(42);
-  for (int round = 0; round < 25; ++round) {
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      for (int g = 1;; ++g) WriteProfileStrings(file, content_for(g), true);
-    }
-    usleep(1000 + rng() % 20000);
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    std::string text = Sandbox::ReadFile(file);
-    std::string first = ReadProfileText(text, "Internet", "sFile0", "", 255);
-    ASSERT_EQ(first.rfind("gen", 0), 0u) << "round " << round;
-    EXPECT_EQ(ReadProfileText(text, "Internet", "sFile299", "", 255), first) << "round " << round;
-    auto generation = std::stoi(first.substr(3));
-    EXPECT_EQ(text, ApplyProfileWrites("", content_for(generation)));
-  }
+  testing::KillWritersRepeatedly(25, [&] { WriteProfileStrings(file, content_for(1 + rand() % 9), true); },
+                                 [&](int round) {
+                                   const std::string text = Sandbox::ReadFile(file);
+                                   const std::string first = ReadProfileText(text, "Internet", "sFile0", "", 255);
+                                   ASSERT_EQ(first.rfind("gen", 0), 0u) << "round " << round;
+                                   EXPECT_EQ(text, ApplyProfileWrites("", content_for(std::stoi(first.substr(3)))))
+                                       << "round " << round;
+                                 });
 }
 
 }  // namespace
