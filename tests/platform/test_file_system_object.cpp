@@ -10,50 +10,32 @@
 #include <vector>
 
 #include "tests/platform/fs_fixtures.h"
-#include "tests/support/sandbox.h"
 
 namespace tidrex::platform {
 namespace {
 
 using testing::Sandbox;
 
-std::vector<std::string> Names(const std::vector<FsoFile>& files) {
+template <class Item>
+std::vector<std::string> Names(const std::vector<Item>& items) {
   std::vector<std::string> out;
-  for (const auto& f : files) out.push_back(f.Name());
+  for (const auto& f : items) out.push_back(f.Name());
   return out;
 }
 
-std::vector<std::string> Names(const std::vector<FsoFolder>& folders) {
-  std::vector<std::string> out;
-  for (const auto& f : folders) out.push_back(f.Name());
-  return out;
-}
-
-class FileSystemObjectTest : public ::testing::Test {
+class FileSystemObjectTest : public testing::SandboxFixture<> {
  protected:
-  std::string P(const std::string& rel) const { return box.Path(rel); }
-  void File(const std::string& rel, const std::string& content = "x") { Sandbox::WriteFile(P(rel), content); }
-  void Dir(const std::string& rel) { Sandbox::MakeDirs(P(rel)); }
-  bool Exists(const std::string& rel) const { return Sandbox::Exists(P(rel)); }
-
-  Sandbox box;
   FileSystemObject fso;
 };
 
 TEST(NormalizePathTextTest, CollapsesSlashesDotsAndDotDots) {
-  EXPECT_EQ(NormalizePathText("/a//b/./c/../d/"), "/a/b/d");
-  EXPECT_EQ(NormalizePathText("/"), "/");
-  EXPECT_EQ(NormalizePathText("//"), "/");
-  EXPECT_EQ(NormalizePathText("/.."), "/");
-  EXPECT_EQ(NormalizePathText("/a/../.."), "/");
-  EXPECT_EQ(NormalizePathText("/a/b/.."), "/a");
-  EXPECT_EQ(NormalizePathText("a/./b/"), "a/b");
-  EXPECT_EQ(NormalizePathText("../a"), "../a");
-  EXPECT_EQ(NormalizePathText("a/.."), ".");
-  EXPECT_EQ(NormalizePathText(""), "");
+  const std::pair<const char*, const char*> cases[] = {
+      {"/a//b/./c/../d/", "/a/b/d"}, {"/", "/"}, {"//", "/"}, {"/..", "/"}, {"/a/../..", "/"},
+      {"/a/b/..", "/a"}, {"a/./b/", "a/b"}, {"../a", "../a"}, {"a/..", "."}, {"", ""}};
+  for (const auto& [in, out] : cases) EXPECT_EQ(NormalizePathText(in), out) << in;
 }
 
-TEST_F(FileSystemObjectTest, GetFolderGivesNameAndNormalisedPath) {
+TEST_F(FileSystemObjectTest, GetFolderGivesNormalisedPathsOfRealFoldersOnly) {
   Dir("tree/sub");
   auto folder = fso.GetFolder(P("tree//./sub/../sub/"));
   ASSERT_TRUE(folder);
@@ -63,12 +45,10 @@ TEST_F(FileSystemObjectTest, GetFolderGivesNameAndNormalisedPath) {
   ASSERT_TRUE(root);
   EXPECT_EQ(root->Path(), "/");
   EXPECT_EQ(root->Name(), "");
-}
 
-TEST_F(FileSystemObjectTest, GetFolderRefusesWhatIsNoFolderOfItsOwn) {
   Dir("real/inner");
   File("plain");
-  ASSERT_EQ(symlink(P("real").c_str(), P("link").c_str()), 0);
+  Link(P("real"), "link");
   EXPECT_FALSE(fso.GetFolder(P("missing")));
   EXPECT_FALSE(fso.GetFolder(P("plain")));
   EXPECT_FALSE(fso.GetFolder(P("link"))) << "a link to a folder is not that folder";
@@ -84,19 +64,20 @@ TEST_F(FileSystemObjectTest, CollectionsAreSortedAndSplitFilesFromFolders) {
   File("t/b.txt");
   File("t/.profile");
   File("t/a*?.txt");
+  File("t/a");
   File("t/outside/target.txt");
-  ASSERT_EQ(symlink(P("t/outside").c_str(), P("t/dirlink").c_str()), 0);
-  ASSERT_EQ(symlink(P("t/outside/target.txt").c_str(), P("t/filelink").c_str()), 0);
-  ASSERT_EQ(symlink(P("nowhere").c_str(), P("t/dangling").c_str()), 0);
+  Link(P("t/outside"), "t/dirlink");
+  Link(P("t/outside/target.txt"), "t/filelink");
+  Link(P("nowhere"), "t/dangling");
   ASSERT_EQ(mkfifo(P("t/pipe").c_str(), 0600), 0);
 
   auto folder = fso.GetFolder(P("t"));
   ASSERT_TRUE(folder);
   auto files = folder->Files();
   ASSERT_TRUE(files);
-  EXPECT_EQ(Names(*files), (std::vector<std::string>{".profile", "a*?.txt", "b.txt", "dangling",
+  EXPECT_EQ(Names(*files), (std::vector<std::string>{".profile", "a", "a*?.txt", "b.txt", "dangling",
                                                      "dirlink", "filelink", "pipe"}));
-  EXPECT_EQ((*files)[2].Path(), P("t/b.txt"));
+  EXPECT_EQ((*files)[3].Path(), P("t/b.txt"));
   auto folders = folder->SubFolders();
   ASSERT_TRUE(folders);
   EXPECT_EQ(Names(*folders), (std::vector<std::string>{".hidden_dir", "Alpha", "outside", "zeta"}));
@@ -104,6 +85,10 @@ TEST_F(FileSystemObjectTest, CollectionsAreSortedAndSplitFilesFromFolders) {
   auto inner = (*folders)[2].Files();
   ASSERT_TRUE(inner);
   EXPECT_EQ(Names(*inner), std::vector<std::string>{"target.txt"});
+  // Wildcard characters in a name are taken literally.
+  EXPECT_TRUE((*files)[2].Delete());
+  EXPECT_FALSE(Exists("t/a*?.txt"));
+  EXPECT_TRUE(Exists("t/a"));
 }
 
 TEST_F(FileSystemObjectTest, MountPointInsideIsNeitherFileNorFolder) {
@@ -130,20 +115,10 @@ TEST_F(FileSystemObjectTest, FileDeleteStaysInTheFolderItWasListedIn) {
   ASSERT_TRUE(files && files->size() == 1);
   // The listed folder is moved away and a link to another folder takes its name.
   ASSERT_EQ(rename(P("t/sub").c_str(), P("t/moved").c_str()), 0);
-  ASSERT_EQ(symlink(P("outside").c_str(), P("t/sub").c_str()), 0);
+  Link(P("outside"), "t/sub");
   EXPECT_TRUE((*files)[0].Delete());
   EXPECT_FALSE(Exists("t/moved/victim"));
   EXPECT_EQ(Sandbox::ReadFile(P("outside/victim")), "precious");
-}
-
-TEST_F(FileSystemObjectTest, FileDeleteTakesWildcardCharactersLiterally) {
-  File("t/a*");
-  File("t/abc");
-  auto files = fso.GetFolder(P("t"))->Files();
-  ASSERT_EQ(Names(*files), (std::vector<std::string>{"a*", "abc"}));
-  EXPECT_TRUE((*files)[0].Delete());
-  EXPECT_FALSE(Exists("t/a*"));
-  EXPECT_TRUE(Exists("t/abc"));
 }
 
 TEST_F(FileSystemObjectTest, SubfolderSwappedAfterListingIsNoLongerThere) {
@@ -154,7 +129,7 @@ TEST_F(FileSystemObjectTest, SubfolderSwappedAfterListingIsNoLongerThere) {
   const FsoFolder& sub = (*folders)[0];
   EXPECT_TRUE(sub.StillThere());
   ASSERT_EQ(rmdir(P("t/sub").c_str()), 0);
-  ASSERT_EQ(symlink(P("outside").c_str(), P("t/sub").c_str()), 0);
+  Link(P("outside"), "t/sub");
   EXPECT_FALSE(sub.StillThere());
   EXPECT_FALSE(sub.Files()) << "a link put in its place is not walked";
   EXPECT_FALSE(sub.SubFolders());
@@ -170,8 +145,8 @@ TEST_F(FileSystemObjectTest, DeleteFolderRemovesATreeWithLinksAsLinks) {
   Dir("t/victim/empty");
   File("outside/dir/keep.txt", "keep");
   File("outside/file.txt", "keep");
-  ASSERT_EQ(symlink(P("outside/dir").c_str(), P("t/victim/a/dirlink").c_str()), 0);
-  ASSERT_EQ(symlink(P("outside/file.txt").c_str(), P("t/victim/filelink").c_str()), 0);
+  Link(P("outside/dir"), "t/victim/a/dirlink");
+  Link(P("outside/file.txt"), "t/victim/filelink");
   EXPECT_TRUE(fso.DeleteFolder(P("t/victim")));
   EXPECT_FALSE(Exists("t/victim"));
   EXPECT_TRUE(Exists("t"));
@@ -179,23 +154,17 @@ TEST_F(FileSystemObjectTest, DeleteFolderRemovesATreeWithLinksAsLinks) {
   EXPECT_EQ(Sandbox::ReadFile(P("outside/file.txt")), "keep");
 }
 
-TEST_F(FileSystemObjectTest, DeleteFolderNeverGoesThroughALink) {
+TEST_F(FileSystemObjectTest, DeleteFolderRefusesLinksAndNamesThatAreNotOneFolder) {
   File("outside/keep.txt", "keep");
-  Dir("t");
-  ASSERT_EQ(symlink(P("outside").c_str(), P("t/link").c_str()), 0);
-  EXPECT_FALSE(fso.DeleteFolder(P("t/link")));
-  EXPECT_FALSE(fso.DeleteFolder(P("t/link/")));
-  EXPECT_TRUE(Exists("t/link"));
-  EXPECT_EQ(Sandbox::ReadFile(P("outside/keep.txt")), "keep");
-  ASSERT_EQ(symlink(P("t").c_str(), P("tlink").c_str()), 0);
-  Dir("t/inner");
-  EXPECT_FALSE(fso.DeleteFolder(P("tlink/inner"))) << "a link higher up the path";
-  EXPECT_TRUE(Exists("t/inner"));
-}
-
-TEST_F(FileSystemObjectTest, DeleteFolderRefusesNamesThatAreNotOneFolder) {
   File("t/abc/f");
   File("t/plain");
+  Link(P("outside"), "t/link");
+  Link(P("t"), "tlink");
+  EXPECT_FALSE(fso.DeleteFolder(P("t/link")));
+  EXPECT_FALSE(fso.DeleteFolder(P("t/link/")));
+  EXPECT_FALSE(fso.DeleteFolder(P("tlink/abc"))) << "a link higher up the path";
+  EXPECT_TRUE(Exists("t/link"));
+  EXPECT_EQ(Sandbox::ReadFile(P("outside/keep.txt")), "keep");
   EXPECT_FALSE(fso.DeleteFolder(P("t/a*"))) << "no wildcard expansion";
   EXPECT_FALSE(fso.DeleteFolder(P("t/plain")));
   EXPECT_FALSE(fso.DeleteFolder(P("t/missing")));
@@ -205,7 +174,7 @@ TEST_F(FileSystemObjectTest, DeleteFolderRefusesNamesThatAreNotOneFolder) {
   EXPECT_TRUE(Exists("t/plain"));
 }
 
-TEST_F(FileSystemObjectTest, ReadOnlyFileIsNotForcedAndStopsTheDeletion) {
+TEST_F(FileSystemObjectTest, ReadOnlyFileOrFolderIsNotForcedAndStopsTheDeletion) {
   File("t/victim/a_first");
   File("t/victim/b_readonly");
   File("t/victim/c_after");
@@ -214,17 +183,12 @@ TEST_F(FileSystemObjectTest, ReadOnlyFileIsNotForcedAndStopsTheDeletion) {
   EXPECT_FALSE(Exists("t/victim/a_first"));
   EXPECT_TRUE(Exists("t/victim/b_readonly"));
   EXPECT_TRUE(Exists("t/victim/c_after")) << "the deletion stops at the first failure";
-}
 
-TEST_F(FileSystemObjectTest, ReadOnlyFolderIsNotForcedNorEmptied) {
-  File("t/victim/ro/inside");
-  File("t/victim/plain/inside");
-  ASSERT_EQ(chmod(P("t/victim/ro").c_str(), 0555), 0);
-  EXPECT_FALSE(fso.DeleteFolder(P("t/victim/ro")));
-  EXPECT_TRUE(Exists("t/victim/ro/inside"));
-  EXPECT_TRUE(fso.DeleteFolder(P("t/victim/plain")));
-  EXPECT_FALSE(fso.DeleteFolder(P("t/victim")));
-  EXPECT_TRUE(Exists("t/victim/ro/inside"));
+  File("t/other/ro/inside");
+  ASSERT_EQ(chmod(P("t/other/ro").c_str(), 0555), 0);
+  EXPECT_FALSE(fso.DeleteFolder(P("t/other/ro")));
+  EXPECT_FALSE(fso.DeleteFolder(P("t/other")));
+  EXPECT_TRUE(Exists("t/other/ro/inside"));
 }
 
 TEST_F(FileSystemObjectTest, DeleteFolderLeavesAMountPointAndWhatIsOnIt) {
