@@ -83,128 +83,71 @@ class CleaningRunTest : public ::testing::Test {
   RecordingUi ui;
 };
 
-TEST_F(CleaningRunTest, NoConfigurationFile) {
-  EXPECT_EQ(Run(Entry::kInteractive),
-            (Log{"SetStatusLine(Cleaning Files Now !)", "RepaintBackdrop", kNothing, "ShowBackdrop",
-                 "ShowMainStartPage"}));
-  ui.log.clear();
-  EXPECT_EQ(Run(Entry::kTray), (Log{kNothing, "ShowBackdrop", "ShowMainStartPage"}));
-  ui.log.clear();
-  EXPECT_EQ(Run(Entry::kUnattended), (Log{"EndProgram"}));
+Log Cat(std::initializer_list<Log> parts) {
+  Log out;
+  for (const Log& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
 }
 
-TEST_F(CleaningRunTest, AllSwitchesOffCountAsNothingSelected) {
-  for (const char* off : {"No", "0", ""}) {
-    Switches(off, off, off);
-    Marker("https://kept.test/");
-    ui.log.clear();
-    EXPECT_EQ(Run(Entry::kTray), (Log{kNothing, "ShowBackdrop", "ShowMainStartPage"})) << off;
-    ui.log.clear();
-    EXPECT_EQ(Run(Entry::kUnattended), (Log{"EndProgram"})) << off;
-  }
-}
-
-TEST_F(CleaningRunTest, InteractiveRunWithEverythingOnAndAKeepList) {
-  Switches("Yes", "Yes", "Yes");
-  Marker("https://kept.test/");
-  EXPECT_EQ(Run(Entry::kInteractive),
-            (Log{"SetStatusLine(Cleaning Files Now !)", "RepaintBackdrop", "step:user", "step:temp",
-                 "step:internet", "BackdropVisible", "SetStatusLine(All Finished Cleaning Files !)",
-                 "RepaintBackdrop", "Sleep(1000)", kCleaned, "SetDefaultCursor", "HideAllForms",
-                 "EnableCloseAllTimer"}));
-}
-
-TEST_F(CleaningRunTest, TrayRunHasNoStartOrFinishSignal) {
-  Switches("Yes", "Yes", "Yes");
-  Marker("https://kept.test/");
-  EXPECT_EQ(Run(Entry::kTray), (Log{"step:user", "step:temp", "step:internet", "SetDefaultCursor",
-                                    "HideAllForms", "EnableCloseAllTimer"}));
-}
-
-TEST_F(CleaningRunTest, UnattendedRunNeverAsksAndEndsTheProgram) {
-  Switches("Yes", "Yes", "Yes");  // and no keep list saved
-  EXPECT_EQ(Run(Entry::kUnattended), (Log{"step:user", "step:temp", "step:internet", "SetDefaultCursor",
-                                          "HideAndUnloadAllForms", "EndProgram"}));
-}
-
-TEST_F(CleaningRunTest, UnsavedKeepListAskedEvenWhenTheInternetStepIsOff) {
-  Switches("Yes", "No", "No");
-  ui.answer = 7;
-  EXPECT_EQ(Run(Entry::kInteractive),
-            (Log{"SetStatusLine(Cleaning Files Now !)", "RepaintBackdrop", "ShowBackdrop", kQuestion,
-                 "SetDefaultCursor", "HideAllForms", "EnableCloseAllTimer"}));
-  ui.log.clear();
-  EXPECT_EQ(Run(Entry::kTray), (Log{"ShowBackdrop", kQuestion, "SetDefaultCursor", "HideAllForms",
-                                    "EnableCloseAllTimer"}));
-}
-
-TEST_F(CleaningRunTest, AnsweringYesHidesTheOptionsPageAndCleans) {
-  Switches("Yes", "No", "Yes");
-  Marker("No");
-  ui.answer = 6;
-  EXPECT_EQ(Run(Entry::kTray), (Log{"ShowBackdrop", kQuestion, "HideOptionsPage", "step:user",
-                                    "step:internet", "SetDefaultCursor", "HideAllForms",
-                                    "EnableCloseAllTimer"}));
-  ui.log.clear();
-  ui.backdrop_visible = false;
-  EXPECT_EQ(Run(Entry::kInteractive),
-            (Log{"SetStatusLine(Cleaning Files Now !)", "RepaintBackdrop", "ShowBackdrop", kQuestion,
-                 "HideOptionsPage", "step:user", "step:internet", "BackdropVisible",
-                 "SetStatusLine(All Finished Cleaning Files !)", "RepaintBackdrop", "Sleep(1000)", kCleaned,
-                 "SetDefaultCursor", "HideAllForms", "EnableCloseAllTimer"}))
-      << "the question showed the backdrop, so the finish signal follows";
-}
-
-TEST_F(CleaningRunTest, AnAnswerOtherThanYesCleansNothing) {
-  Switches("Yes", "Yes", "Yes");
-  ui.answer = 0;  // the box went away without a Yes
-  EXPECT_EQ(Run(Entry::kTray), (Log{"ShowBackdrop", kQuestion, "SetDefaultCursor", "HideAllForms",
-                                    "EnableCloseAllTimer"}));
-}
-
-TEST_F(CleaningRunTest, KeepListMarkerRules) {
-  Switches("No", "Yes", "No");
+// Exact call sequences of the runs, every text, title and style included.
+TEST_F(CleaningRunTest, EachRunMakesExactlyItsCalls) {
+  const Log start{"SetStatusLine(Cleaning Files Now !)", "RepaintBackdrop"};
+  const Log finish{"BackdropVisible", "SetStatusLine(All Finished Cleaning Files !)", "RepaintBackdrop",
+                   "Sleep(1000)", kCleaned};
+  const Log end{"SetDefaultCursor", "HideAllForms", "EnableCloseAllTimer"};
+  const Log nothing{kNothing, "ShowBackdrop", "ShowMainStartPage"};
+  const Log all{"step:user", "step:temp", "step:internet"};
+  const Log ask{"ShowBackdrop", kQuestion};
+  const std::string on = "[Delete]\nUser=Yes\nTemp=Yes\nTemporary Internet Files=Yes\n";
+  const std::string kept = "[Internet]\nsFile0=https://kept.test/\n";
   struct Case {
-    std::optional<std::string> marker;
-    bool asked;
+    const char* what;
+    std::optional<std::string> ini;
+    Entry entry;
+    int answer;
+    bool backdrop_visible;
+    Log expected;
   };
-  for (const Case& c : {Case{std::nullopt, true}, Case{"0", true}, Case{"No", true}, Case{"", false},
-                        Case{"no", false}, Case{"https://a.test/", false}}) {
-    if (c.marker) Marker(*c.marker);
-    ui.log.clear();
-    Log log = Run(Entry::kTray);
-    const bool asked = std::find(log.begin(), log.end(), kQuestion) != log.end();
-    EXPECT_EQ(asked, c.asked) << (c.marker ? '"' + *c.marker + '"' : std::string("missing"));
-    EXPECT_NE(std::find(log.begin(), log.end(), "step:temp"), log.end());
+  const Case cases[] = {
+      {"no file", std::nullopt, Entry::kInteractive, 6, true, Cat({start, nothing})},
+      {"no file", std::nullopt, Entry::kTray, 6, true, nothing},
+      {"no file", std::nullopt, Entry::kUnattended, 6, true, {"EndProgram"}},
+      {"all off", "[Delete]\nUser=No\nTemp=0\nTemporary Internet Files=\n" + kept, Entry::kTray, 6, true, nothing},
+      {"all on", on + kept, Entry::kInteractive, 6, true, Cat({start, all, finish, end})},
+      {"all on, backdrop hidden", on + kept, Entry::kInteractive, 6, false, Cat({start, all, {"BackdropVisible"}, end})},
+      {"all on", on + kept, Entry::kTray, 6, true, Cat({all, end})},
+      {"all on, no keep list", on, Entry::kUnattended, 7, true,
+       Cat({all, {"SetDefaultCursor", "HideAndUnloadAllForms", "EndProgram"}})},
+      {"unsaved keep list, internet off", "[Delete]\nUser=Yes\nTemp=No\nTemporary Internet Files=No\n",
+       Entry::kInteractive, 7, true, Cat({start, ask, end})},
+      {"unsaved keep list", on, Entry::kTray, 7, true, Cat({ask, end})},
+      {"unsaved keep list, no Yes", on, Entry::kTray, 0, true, Cat({ask, end})},
+      {"answered Yes", "[Delete]\nUser=Yes\nTemp=No\nTemporary Internet Files=Yes\n[Internet]\nsFile0=No\n",
+       Entry::kTray, 6, true, Cat({ask, {"HideOptionsPage", "step:user", "step:internet"}, end})},
+      // The question showed the backdrop, so the finish signal follows.
+      {"answered Yes, backdrop hidden", "[Delete]\nUser=Yes\nTemp=No\nTemporary Internet Files=Yes\n[Internet]\nsFile0=No\n",
+       Entry::kInteractive, 6, false, Cat({start, ask, {"HideOptionsPage", "step:user", "step:internet"}, finish, end})},
+      {"lower-case yes", "[Delete]\nUser=yes\nTemp=No\nTemporary Internet Files=No\n" + kept, Entry::kInteractive, 6,
+       true, Cat({start, finish, end})},
+      {"lower-case yes", "[Delete]\nUser=yes\nTemp=No\nTemporary Internet Files=No\n" + kept, Entry::kUnattended, 6,
+       true, {"SetDefaultCursor", "HideAndUnloadAllForms", "EndProgram"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    unlink(ConfigFilePath().c_str());
+    if (c.ini) Sandbox::WriteFile(ConfigFilePath(), *c.ini);
+    ui = RecordingUi();
+    ui.answer = c.answer;
+    ui.backdrop_visible = c.backdrop_visible;
+    EXPECT_EQ(Run(c.entry), c.expected);
   }
-}
-
-TEST_F(CleaningRunTest, LowerCaseYesIsSelectedButRunsNoStep) {
-  Switches("yes", "No", "No");
-  Marker("https://kept.test/");
-  EXPECT_EQ(Run(Entry::kInteractive),
-            (Log{"SetStatusLine(Cleaning Files Now !)", "RepaintBackdrop", "BackdropVisible",
-                 "SetStatusLine(All Finished Cleaning Files !)", "RepaintBackdrop", "Sleep(1000)", kCleaned,
-                 "SetDefaultCursor", "HideAllForms", "EnableCloseAllTimer"}));
-  ui.log.clear();
-  EXPECT_EQ(Run(Entry::kUnattended), (Log{"SetDefaultCursor", "HideAndUnloadAllForms", "EndProgram"}));
-}
-
-TEST_F(CleaningRunTest, HiddenBackdropMeansNoFinishSignal) {
-  Switches("Yes", "Yes", "Yes");
-  Marker("https://kept.test/");
-  ui.backdrop_visible = false;
-  EXPECT_EQ(Run(Entry::kInteractive),
-            (Log{"SetStatusLine(Cleaning Files Now !)", "RepaintBackdrop", "step:user", "step:temp",
-                 "step:internet", "BackdropVisible", "SetDefaultCursor", "HideAllForms",
-                 "EnableCloseAllTimer"}));
 }
 
 // Every combination of the switch values, the marker states and the answers, against the
 // rules of the runs stated one by one.
 TEST_F(CleaningRunTest, EverySwitchCombinationFollowsTheRules) {
   const std::vector<std::optional<std::string>> values{std::nullopt, "Yes", "No", "0", "", "yes"};
-  const std::vector<std::optional<std::string>> markers{std::nullopt, "No", "", "https://k.test/"};
+  const std::vector<std::optional<std::string>> markers{std::nullopt, "No", "0", "no", "", "https://k.test/"};
   int runs = 0;
   for (const auto& user : values)
     for (const auto& temp : values)
@@ -260,7 +203,7 @@ TEST_F(CleaningRunTest, EverySwitchCombinationFollowsTheRules) {
               if (HasFailure()) return;
             }
         }
-  EXPECT_EQ(runs, 6 * 6 * 6 * 4 * 2 * 3);
+  EXPECT_EQ(runs, 6 * 6 * 6 * 6 * 2 * 3);
 }
 
 // The runs with their real steps, on a sandbox.
