@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -42,21 +44,14 @@ class RecordingBytes final : public EntryBytes {
 
 // ---- File names -----------------------------------------------------------------------
 
-TEST(CacheFileNames, Sha1MatchesKnownDigests) {
+TEST(CacheFileNames, Sha1DigestsAndTheTwoBrowsersNames) {
   EXPECT_EQ(Sha1Hex(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
-  EXPECT_EQ(Sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
   // 56 bytes: the padding spills into a second block.
   EXPECT_EQ(Sha1Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
             "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
   EXPECT_EQ(Sha1Hex(std::string(1000000, 'a')), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
-}
-
-TEST(CacheFileNames, ChromiumReadsTheFirstEightBytesLittleEndian) {
-  // SHA-1("abc") begins a9 99 3e 36 47 06 81 6a.
+  // SHA-1("abc") begins a9 99 3e 36 47 06 81 6a: Chromium reads 8 bytes little-endian.
   EXPECT_EQ(ChromiumEntryHash("abc"), "6a810647363e99a9");
-}
-
-TEST(CacheFileNames, FirefoxUsesTheWholeDigestInUppercase) {
   EXPECT_EQ(FirefoxEntryHash("abc"), "A9993E364706816ABA3E25717850C26C9CD0D89D");
 }
 
@@ -72,14 +67,10 @@ TEST(ChromiumEntryReader, ReadsVersionAndKeyFromTheHeaderOnly) {
   EXPECT_EQ(head->key, key);
   EXPECT_EQ(bytes.out_of_range, 0);
   EXPECT_EQ(bytes.bytes_read, 24 + key.size());
-}
-
-TEST(ChromiumEntryReader, ReadsTheSparseCompanionToo) {
-  const std::string key = fx::ChromiumGetKey("https://site.test/video.mp4");
-  auto head = ReadChromiumEntry(SpanEntryBytes(fx::ChromiumSparseFile(key, "xyz")));
-  ASSERT_TRUE(head);
-  EXPECT_EQ(head->version, 9u);
-  EXPECT_EQ(head->key, key);
+  auto sparse = ReadChromiumEntry(SpanEntryBytes(fx::ChromiumSparseFile(key, "xyz")));
+  ASSERT_TRUE(sparse);
+  EXPECT_EQ(sparse->version, 9u);
+  EXPECT_EQ(sparse->key, key);
 }
 
 TEST(ChromiumEntryReader, EveryTruncationIsRejectedWithoutReadingPastTheEnd) {
@@ -109,29 +100,23 @@ TEST(ChromiumEntryReader, RejectsForeignAndLyingHeaders) {
   EXPECT_FALSE(ReadChromiumEntry(SpanEntryBytes(std::string_view("<html>not a cache entry, just text</html>"))));
 }
 
-TEST(ChromiumKeys, TheUrlFollowsTheKeyPrefix) {
-  EXPECT_EQ(ChromiumKeyUrl("1/0/https://site.test/a.css"), "https://site.test/a.css");
-  EXPECT_EQ(ChromiumKeyUrl("1/4711/https://site.test/form"), "https://site.test/form");  // POST
-  EXPECT_EQ(ChromiumKeyUrl("https://old.test/x"), "https://old.test/x");                // no prefix
-}
-
-TEST(ChromiumKeys, PartitionedKeysGiveTheUrlAfterTheLastBlank) {
-  EXPECT_EQ(ChromiumKeyUrl("1/0/_dk_https://top.test https://top.test https://cdn.test/lib.js"),
-            "https://cdn.test/lib.js");
-  EXPECT_EQ(ChromiumKeyUrl("1/0/_dk_s_https://top.test https://frame.test https://cdn.test/a%20b.js"),
-            "https://cdn.test/a%20b.js");
-  EXPECT_EQ(ChromiumKeyUrl("1/0/_dk_cn_https://top.test https://top.test http://x.test/"),
-            "http://x.test/");
-}
-
-TEST(ChromiumKeys, MalformedKeysGiveNothing) {
-  EXPECT_FALSE(ChromiumKeyUrl("1/x/https://a.test/"));
-  EXPECT_FALSE(ChromiumKeyUrl("1/0"));
-  EXPECT_FALSE(ChromiumKeyUrl("1/0/"));
-  EXPECT_FALSE(ChromiumKeyUrl("1/0/_dk_https://top.test https://a.test/"));  // one blank only
-  EXPECT_FALSE(ChromiumKeyUrl("1/0/https://a.test/two words"));
-  EXPECT_FALSE(ChromiumKeyUrl(std::string("1/0/https://a.test/\n", 21)));
-  EXPECT_FALSE(ChromiumKeyUrl(std::string("1/0/https://a\0.test/", 20)));
+TEST(ChromiumKeys, TheUrlFollowsThePrefixOrTheLastBlankOfAPartitionedKey) {
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {"1/0/https://site.test/a.css", "https://site.test/a.css"},
+      {"1/4711/https://site.test/form", "https://site.test/form"},  // POST
+      {"https://old.test/x", "https://old.test/x"},                 // no prefix
+      {"1/0/_dk_https://top.test https://top.test https://cdn.test/lib.js", "https://cdn.test/lib.js"},
+      {"1/0/_dk_s_https://top.test https://frame.test https://cdn.test/a%20b.js", "https://cdn.test/a%20b.js"},
+      {"1/0/_dk_cn_https://top.test https://top.test http://x.test/", "http://x.test/"},
+      // Malformed keys give nothing.
+      {"1/x/https://a.test/", std::nullopt},
+      {"1/0", std::nullopt},
+      {"1/0/", std::nullopt},
+      {"1/0/_dk_https://top.test https://a.test/", std::nullopt},  // one blank only
+      {"1/0/https://a.test/two words", std::nullopt},
+      {std::string("1/0/https://a.test/\n", 21), std::nullopt},
+      {std::string("1/0/https://a\0.test/", 20), std::nullopt}};
+  for (const auto& [key, url] : cases) EXPECT_EQ(ChromiumKeyUrl(key), url) << key;
 }
 
 // ---- Firefox reader -------------------------------------------------------------------
@@ -154,17 +139,13 @@ TEST(FirefoxEntryReader, ReadsTheMetadataAtTheOffsetInTheLastFourBytes) {
   EXPECT_LE(bytes.bytes_read, 4 + 4 + 32 + key.size() + 1);
 }
 
-TEST(FirefoxEntryReader, SkipsOneChunkHashPerQuarterMebibyteOfBody) {
+TEST(FirefoxEntryReader, SkipsOneChunkHashPerQuarterMebibyteAndReadsOlderVersions) {
   const std::string key = fx::FirefoxKeyOf("https://site.test/big.bin");
   for (std::size_t body : {0u, 1u, 262144u, 262145u, 600000u}) {
     auto head = ReadFirefoxEntry(SpanEntryBytes(fx::FirefoxEntryFile(key, std::string(body, 'z'))));
     ASSERT_TRUE(head) << body;
     EXPECT_EQ(head->key, key) << body;
   }
-}
-
-TEST(FirefoxEntryReader, ReadsOlderVersions) {
-  const std::string key = fx::FirefoxKeyOf("http://site.test/");
   for (std::uint32_t version : {1u, 2u, 3u}) {
     fx::FirefoxEntryOptions o;
     o.version = version;
@@ -211,35 +192,22 @@ TEST(FirefoxEntryReader, RejectsLyingFields) {
   EXPECT_FALSE(ReadFirefoxEntry(SpanEntryBytes(bad_version)));
 }
 
-TEST(FirefoxKeys, TagsComeBeforeTheUrl) {
+TEST(FirefoxKeys, TagsComeBeforeTheUrlAndDoubledCommasBelongToTheTag) {
   auto key = ParseFirefoxKey("O^partitionKey=%28https%2Ctop.test%29,a,~1712345678,:https://cdn.test/x.js");
   ASSERT_TRUE(key);
   EXPECT_THAT(key->tags, ElementsAre("O^partitionKey=%28https%2Ctop.test%29", "a", "~1712345678"));
   EXPECT_EQ(key->url, "https://cdn.test/x.js");
-
   auto bare = ParseFirefoxKey(":http://site.test/");
   ASSERT_TRUE(bare);
   EXPECT_TRUE(bare->tags.empty());
   EXPECT_EQ(bare->url, "http://site.test/");
-}
-
-TEST(FirefoxKeys, DoubledCommasBelongToTheTagAndTheUrlRunsToTheEnd) {
-  auto key = ParseFirefoxKey("O^userContextId=5&x=a,,b,,,a,:https://site.test/p?q=1,2");
-  ASSERT_TRUE(key);
-  EXPECT_THAT(key->tags, ElementsAre("O^userContextId=5&x=a,b,", "a"));
-  EXPECT_EQ(key->url, "https://site.test/p?q=1,2");
+  auto doubled = ParseFirefoxKey("O^userContextId=5&x=a,,b,,,a,:https://site.test/p?q=1,2");
+  ASSERT_TRUE(doubled);
+  EXPECT_THAT(doubled->tags, ElementsAre("O^userContextId=5&x=a,b,", "a"));
+  EXPECT_EQ(doubled->url, "https://site.test/p?q=1,2");
   // A value holding ",:" is not the start of the URL.
-  auto tricky = ParseFirefoxKey("O^k=a,,:b,:https://real.test/");
-  ASSERT_TRUE(tricky);
-  EXPECT_EQ(tricky->url, "https://real.test/");
-}
-
-TEST(FirefoxKeys, KeysWithoutAUrlGiveNothing) {
-  EXPECT_FALSE(ParseFirefoxKey("a,"));
-  EXPECT_FALSE(ParseFirefoxKey("a"));
-  EXPECT_FALSE(ParseFirefoxKey("a,:"));
-  EXPECT_FALSE(ParseFirefoxKey(""));
-  EXPECT_FALSE(ParseFirefoxKey("a,:https://x.test/a b"));
+  EXPECT_EQ(ParseFirefoxKey("O^k=a,,:b,:https://real.test/")->url, "https://real.test/");
+  for (const char* no_url : {"a,", "a", "a,:", "", "a,:https://x.test/a b"}) EXPECT_FALSE(ParseFirefoxKey(no_url)) << no_url;
 }
 
 // ---- The cache over fixture profiles ----------------------------------------------------
@@ -254,12 +222,6 @@ class UrlCacheTest : public ::testing::Test {
  protected:
   Sandbox box;
 };
-
-TEST_F(UrlCacheTest, AnEmptyHomeHasAnEmptyCache) {
-  UrlCache cache;
-  EXPECT_TRUE(cache.List().empty());
-  EXPECT_FALSE(cache.Delete("https://site.test/"));
-}
 
 TEST_F(UrlCacheTest, ChromiumListsEveryEntryOnceInFileNameOrder) {
   const std::string cache_dir = fx::MakeChromiumProfile(box);
@@ -349,6 +311,8 @@ TEST_F(UrlCacheTest, DeletingAUrlRemovesEveryPartitionWithAllItsFiles) {
 }
 
 TEST_F(UrlCacheTest, DeletionsThatCannotHappenFailQuietly) {
+  EXPECT_TRUE(UrlCache().List().empty()) << "an empty home has an empty cache";
+  EXPECT_FALSE(UrlCache().Delete("https://site.test/"));
   const std::string dir = fx::MakeChromiumProfile(box);
   const std::string gone = fx::WriteChromiumEntry(dir, fx::ChromiumGetKey("https://gone.test/"));
   fx::WriteChromiumEntry(dir, fx::ChromiumGetKey("https://stays.test/"));
@@ -360,6 +324,9 @@ TEST_F(UrlCacheTest, DeletionsThatCannotHappenFailQuietly) {
   EXPECT_FALSE(cache.Delete("https://STAYS.test/"));  // URLs compare exactly
   EXPECT_TRUE(cache.Delete("https://stays.test/"));
   EXPECT_FALSE(cache.Delete("https://stays.test/"));  // already done
+  const std::string fresh = fx::WriteChromiumEntry(dir, fx::ChromiumGetKey("https://fresh.test/"));
+  EXPECT_TRUE(UrlCache().Delete("https://fresh.test/")) << "deleting without a listing lists first";
+  EXPECT_FALSE(Sandbox::Exists(fresh));
 }
 
 TEST_F(UrlCacheTest, ABatchDeletesEachUrlAcrossFoldersOnce) {
@@ -396,14 +363,6 @@ TEST_F(UrlCacheTest, ABatchDeletesEachUrlAcrossFoldersOnce) {
   EXPECT_EQ(cache.List().size(), 300u);
 }
 
-TEST_F(UrlCacheTest, DeletingWithoutAListingListsFirst) {
-  const std::string dir = fx::MakeChromiumProfile(box);
-  const std::string path = fx::WriteChromiumEntry(dir, fx::ChromiumGetKey("https://site.test/"));
-  UrlCache cache;
-  EXPECT_TRUE(cache.Delete("https://site.test/"));
-  EXPECT_FALSE(Sandbox::Exists(path));
-}
-
 TEST_F(UrlCacheTest, FirefoxListsOnlyTheLiveEntriesFolder) {
   const std::string cache2 = fx::MakeFirefoxProfile(box);
   const std::string k1 = fx::FirefoxKeyOf("https://site.test/", "a,");
@@ -437,25 +396,29 @@ TEST_F(UrlCacheTest, FirefoxListsOnlyTheLiveEntriesFolder) {
   EXPECT_TRUE(Sandbox::Exists(cache2 + "/entries/" + FirefoxEntryHash(k1)));
 }
 
-TEST_F(UrlCacheTest, EntriesOlderThanAnEvictEverythingMarkerAreNotNormal) {
+std::map<std::string, std::uint32_t> TypesByUrl(const std::vector<UrlCacheEntry>& entries) {
+  std::map<std::string, std::uint32_t> types;
+  for (const auto& e : entries) types[e.source_url] = e.entry_type;
+  return types;
+}
+
+TEST_F(UrlCacheTest, EvictionMarkersAndNonHttpKeysMakeEntriesNotNormal) {
   const std::string cache2 = fx::MakeFirefoxProfile(box);
   const std::string old_entry = fx::WriteFirefoxEntry(cache2, fx::FirefoxKeyOf("https://old.test/"));
   const std::string same_time = fx::WriteFirefoxEntry(cache2, fx::FirefoxKeyOf("https://same.test/"));
   const std::string new_entry = fx::WriteFirefoxEntry(cache2, fx::FirefoxKeyOf("https://new.test/"));
-  const std::string marker = cache2 + "/ce_Kg==";  // base64 of "*"
+  const std::string marker = cache2 + "/ce_Kg==";  // base64 of "*": evict everything
   Sandbox::WriteFile(marker, "");
   fx::SetMtime(marker, 1700000000);
   fx::SetMtime(old_entry, 1699999000);
   fx::SetMtime(same_time, 1700000000);
   fx::SetMtime(new_entry, 1700000001);
-
-  UrlCache cache;
-  std::map<std::string, std::uint32_t> types;
-  for (const auto& e : cache.List()) types[e.source_url] = e.entry_type;
-  EXPECT_EQ(types.size(), 3u);
-  EXPECT_EQ(types["https://old.test/"], 0u);
-  EXPECT_EQ(types["https://same.test/"], 0u);
-  EXPECT_EQ(types["https://new.test/"], kNormalCacheEntry);
+  fx::WriteFirefoxEntry(cache2, fx::FirefoxKeyOf("predictor-origin:https://site.test/", ""));
+  EXPECT_EQ(TypesByUrl(UrlCache().List()),
+            (std::map<std::string, std::uint32_t>{{"https://old.test/", 0},
+                                                  {"https://same.test/", 0},
+                                                  {"https://new.test/", kNormalCacheEntry},
+                                                  {"predictor-origin:https://site.test/", 0}}));
 }
 
 TEST_F(UrlCacheTest, AContextMarkerEvictsOnlyThatContext) {
@@ -469,25 +432,11 @@ TEST_F(UrlCacheTest, AContextMarkerEvictsOnlyThatContext) {
   Sandbox::WriteFile(marker, "");
   fx::SetMtime(marker, 1700000000);
   for (const auto& p : {anon, anon_post, plain, other}) fx::SetMtime(p, 1600000000);
-
-  UrlCache cache;
-  std::map<std::string, std::uint32_t> types;
-  for (const auto& e : cache.List()) types[e.source_url] = e.entry_type;
-  EXPECT_EQ(types["https://x.test/anon"], 0u);
-  EXPECT_EQ(types["https://x.test/post"], 0u);  // a POST id is not part of the context
-  EXPECT_EQ(types["https://x.test/plain"], kNormalCacheEntry);
-  EXPECT_EQ(types["https://x.test/ctx"], kNormalCacheEntry);
-}
-
-TEST_F(UrlCacheTest, NonHttpEntriesAreListedButNotNormal) {
-  const std::string cache2 = fx::MakeFirefoxProfile(box);
-  fx::WriteFirefoxEntry(cache2, fx::FirefoxKeyOf("predictor-origin:https://site.test/", ""));
-  fx::WriteFirefoxEntry(cache2, fx::FirefoxKeyOf("http://site.test/", ""));
-  UrlCache cache;
-  std::map<std::string, std::uint32_t> types;
-  for (const auto& e : cache.List()) types[e.source_url] = e.entry_type;
-  EXPECT_EQ(types["predictor-origin:https://site.test/"], 0u);
-  EXPECT_EQ(types["http://site.test/"], kNormalCacheEntry);
+  EXPECT_EQ(TypesByUrl(UrlCache().List()),
+            (std::map<std::string, std::uint32_t>{{"https://x.test/anon", 0},
+                                                  {"https://x.test/post", 0},  // a POST id is not part of the context
+                                                  {"https://x.test/plain", kNormalCacheEntry},
+                                                  {"https://x.test/ctx", kNormalCacheEntry}}));
 }
 
 TEST_F(UrlCacheTest, OrderIsBrowserThenProfileThenFileName) {
