@@ -87,19 +87,6 @@ class Connection {
     sqlite3_finalize(stmt);
     return out;
   }
-  void Insert(const std::string& sql, const std::vector<std::string>& values) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      throw std::runtime_error(sqlite3_errmsg(db_));
-    }
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      sqlite3_bind_text(stmt, static_cast<int>(i + 1), values[i].c_str(), -1, SQLITE_TRANSIENT);
-    }
-    int rc = sqlite3_step(stmt);
-    sqlite3_finalize(stmt);
-    if (rc != SQLITE_DONE) throw std::runtime_error("insert failed");
-  }
-
  private:
   sqlite3* db_ = nullptr;
 };
@@ -108,15 +95,10 @@ void WriteChromiumStore(const std::string& path, const std::vector<Row>& rows) {
   Sandbox::MakeDirs(path.substr(0, path.rfind('/')));
   Connection db(path);
   db.Exec(kChromiumSchema);
-  db.Exec("BEGIN");
-  for (const Row& r : rows) {
-    db.Insert(
-        "INSERT INTO cookies VALUES(13370000000000000, ?1, ?2, ?3, '', x'763130', '/',"
-        " 13400000000000000, 1, 0, 13370000000000000, 1, 1, 1, 0, 2, 443,"
-        " 13370000000000000, 0, 0)",
-        {r.host, r.partition, r.name});
-  }
-  db.Exec("COMMIT");
+  for (const Row& r : rows)
+    db.Exec("INSERT INTO cookies VALUES(13370000000000000, '" + r.host + "', '" + r.partition + "', '" + r.name +
+            "', '', x'763130', '/', 13400000000000000, 1, 0, 13370000000000000, 1, 1, 1, 0, 2, 443,"
+            " 13370000000000000, 0, 0)");
 }
 
 void WriteFirefoxStore(const std::string& path, const std::vector<Row>& rows) {
@@ -124,15 +106,10 @@ void WriteFirefoxStore(const std::string& path, const std::vector<Row>& rows) {
   Connection db(path);
   db.Exec("PRAGMA journal_mode=WAL");
   db.Exec(kFirefoxSchema);
-  db.Exec("BEGIN");
-  for (const Row& r : rows) {
-    db.Insert(
-        "INSERT INTO moz_cookies(originAttributes, name, value, host, path, expiry,"
-        " lastAccessed, creationTime, isSecure, isHttpOnly) VALUES(?1, ?2, 'v', ?3, '/',"
-        " 1900000000000, 1700000000000000, 1700000000000000, 0, 0)",
-        {r.partition, r.name, r.host});
-  }
-  db.Exec("COMMIT");
+  for (const Row& r : rows)
+    db.Exec("INSERT INTO moz_cookies(originAttributes, name, value, host, path, expiry, lastAccessed,"
+            " creationTime, isSecure, isHttpOnly) VALUES('" + r.partition + "', '" + r.name + "', 'v', '" + r.host +
+            "', '/', 1900000000000, 1700000000000000, 1700000000000000, 0, 0)");
 }
 
 // "host name" of every row, sorted, read through SQLite so a WAL is merged.
@@ -195,19 +172,13 @@ class CookieStoreTest : public ::testing::Test {
 
   // Both families, with hosts that fold, partitioned rows and a LIKE-wildcard lookalike.
   std::vector<CookieStore> WriteBothFamilies() {
-    WriteChromiumStore(ChromiumPath(), {{".site-a.test", "a1", ""},
-                                         {"www.site-a.test", "a2", ""},
-                                         {"shop.site-b.co.uk", "b1", ""},
-                                         {"a_c.test", "x1", ""},
-                                         {"axc.test", "x2", ""},
-                                         {"127.0.0.1", "ip", ""},
-                                         {"keep.test", "k1", "https://site-a.test"}});
+    WriteChromiumStore(ChromiumPath(), {{".site-a.test", "a1", ""}, {"www.site-a.test", "a2", ""},
+                                        {"shop.site-b.co.uk", "b1", ""}, {"a_c.test", "x1", ""}, {"axc.test", "x2", ""},
+                                        {"127.0.0.1", "ip", ""}, {"keep.test", "k1", "https://site-a.test"}});
     WriteFirefoxStore(FirefoxPath(), {{".site-a.test", "a3", ""},
-                                       {"deep.sub.site-a.test", "a4", "^partitionKey=%28https%2Csite-b.co.uk%29"},
-                                       {".site-a.test", "a3", "^userContextId=2"},
-                                       {"localhost", "lh", ""},
-                                       {"::1", "v6", ""},
-                                       {"other.test", "o1", "^partitionKey=%28https%2Csite-a.test%29"}});
+                                      {"deep.sub.site-a.test", "a4", "^partitionKey=%28https%2Csite-b.co.uk%29"},
+                                      {".site-a.test", "a3", "^userContextId=2"}, {"localhost", "lh", ""},
+                                      {"::1", "v6", ""}, {"other.test", "o1", "^partitionKey=%28https%2Csite-a.test%29"}});
     return {{ChromiumPath(), BrowserFamily::Chromium, false},
             {FirefoxPath(), BrowserFamily::Firefox, false}};
   }
