@@ -1,19 +1,15 @@
 #include "engine/internet_keep_list.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <random>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/ini_settings.h"
-#include "tests/support/sandbox.h"
+#include "tests/platform/fs_fixtures.h"
 
 namespace tidrex::engine {
 namespace {
@@ -31,72 +27,41 @@ class KeepListTest : public ::testing::Test {
   std::string Ini() const { return ConfigFilePath(); }
   void Write(const std::string& text) { Sandbox::WriteFile(Ini(), text); }
   std::string Read() const { return Sandbox::ReadFile(Ini()); }
-
-  // The rebuild done the long way: delete the file, then one write per key in the order the
-  // save must keep. The one-replace save must give the same bytes.
-  std::string LongWay(const std::vector<std::string>& carried, const std::vector<std::string>& entries,
-                      const std::vector<std::string>& cookies) {
-    const std::string path = box.Path("longway.ini");
-    unlink(path.c_str());
-    WriteIniValue(path, "User", "sFile0", carried[0]);
-    WriteIniValue(path, "Delete", "Temp", carried[1]);
-    WriteIniValue(path, "Delete", "Temporary Internet Files", carried[2]);
-    WriteIniValue(path, "Delete", "User", carried[3]);
-    for (std::size_t i = 0; i < entries.size(); ++i) WriteIniValue(path, "Internet", ListKey(i), entries[i]);
-    for (std::size_t i = 0; i < cookies.size(); ++i) WriteIniValue(path, "Cookies", ListKey(i), cookies[i]);
-    return Sandbox::ReadFile(path);
-  }
-
   Sandbox box;
 };
 
-TEST_F(KeepListTest, RebuildsTheFileInItsFixedOrder) {
-  Write("[sAppPath]\nShortCut=/opt/tidrex/\n"
-        "[Delete]\nUser=Yes\nTemporary Internet Files=No\nTemp=Yes\nExtra=1\n"
-        "[Internet]\nsFile0=old0\nsFile1=old1\nsFile2=old2\n"
-        "[Cookies]\nsFile0=/c/a.txt\nsFile1=/c/b.txt\n"
-        "[User]\nsFile0=/home/u/junk\n"
-        "[Other]\nkey=value\n");
-  SaveInternetKeepList({"https://a.test/", "https://b.test/x"});
-  EXPECT_EQ(Read(),
-            "[User]\nsFile0=/home/u/junk\n\n"
-            "[Delete]\nTemp=Yes\nTemporary Internet Files=No\nUser=Yes\n\n"
-            "[Internet]\nsFile0=https://a.test/\nsFile1=https://b.test/x\n\n"
-            "[Cookies]\nsFile0=/c/a.txt\nsFile1=/c/b.txt\n");
-}
-
-TEST_F(KeepListTest, GivesTheSameBytesAsDeletingAndWritingKeyByKey) {
-  Write("[Delete]\ntemp=No\nTEMPORARY INTERNET FILES=Yes\n[user]\nSFILE0=/data/x\n"
-        "[cookies]\nsFile0=/c/1\nsFile1=/c/2\nsFile2=/c/3\n");
-  const auto entries = Urls(25);
-  SaveInternetKeepList(entries);
-  EXPECT_EQ(Read(), LongWay({"/data/x", "No", "Yes", "0"}, entries, {"/c/1", "/c/2", "/c/3"}));
-}
-
-TEST_F(KeepListTest, MissingValuesComeBackAsZero) {
-  Write("[Internet]\nsFile0=https://old.test/\n");
-  SaveInternetKeepList({"https://new.test/"});
-  EXPECT_EQ(Read(),
-            "[User]\nsFile0=0\n\n[Delete]\nTemp=0\nTemporary Internet Files=0\nUser=0\n\n"
-            "[Internet]\nsFile0=https://new.test/\n");
-  EXPECT_EQ(ReadIniValue(Ini(), "User", "sFile0"), "0");
-}
-
-TEST_F(KeepListTest, NoFileAtAllAndAnEmptyListLeaveNoInternetOrCookieSection) {
-  SaveInternetKeepList({});
-  EXPECT_EQ(Read(), "[User]\nsFile0=0\n\n[Delete]\nTemp=0\nTemporary Internet Files=0\nUser=0\n");
-  EXPECT_TRUE(LoadInternetKeepList().empty());
-}
-
-TEST_F(KeepListTest, ReplacesALongerOldListCompletely) {
-  Write("[Internet]\n" + [] {
-    std::string s;
-    for (int i = 0; i < 10; ++i) s += "sFile" + std::to_string(i) + "=old" + std::to_string(i) + "\n";
-    return s;
-  }());
-  SaveInternetKeepList({"new0", "new1"});
-  EXPECT_EQ(LoadInternetKeepList(), (std::vector<std::string>{"new0", "new1"}));
-  EXPECT_EQ(ReadIniValue(Ini(), "Internet", "sFile2"), "0") << "no tail of the old list";
+// The file is rebuilt in a fixed order: the user folder, the three switches, the keep
+// list, the cookie list; everything else goes.
+TEST_F(KeepListTest, RebuildsTheFileInItsFixedOrderCarryingTheOtherValues) {
+  const std::string zeros = "[User]\nsFile0=0\n\n[Delete]\nTemp=0\nTemporary Internet Files=0\nUser=0\n";
+  struct Case {
+    std::optional<std::string> before;
+    std::vector<std::string> list;
+    std::string after;
+  };
+  const Case cases[] = {
+      {"[sAppPath]\nShortCut=/opt/tidrex/\n"
+       "[Delete]\nUser=Yes\nTemporary Internet Files=No\nTemp=Yes\nExtra=1\n"
+       "[Internet]\nsFile0=old0\nsFile1=old1\nsFile2=old2\n[Cookies]\nsFile0=/c/a.txt\nsFile1=/c/b.txt\n"
+       "[User]\nsFile0=/home/u/junk\n[Other]\nkey=value\n",
+       {"https://a.test/", "https://b.test/x"},
+       "[User]\nsFile0=/home/u/junk\n\n[Delete]\nTemp=Yes\nTemporary Internet Files=No\nUser=Yes\n\n"
+       "[Internet]\nsFile0=https://a.test/\nsFile1=https://b.test/x\n\n[Cookies]\nsFile0=/c/a.txt\nsFile1=/c/b.txt\n"},
+      // Names are found in any case; a missing "User" switch is written back as "0".
+      {"[Delete]\ntemp=No\nTEMPORARY INTERNET FILES=Yes\n[user]\nSFILE0=/data/x\n[cookies]\nsFile0=/c/1\n",
+       {"n0"},
+       "[User]\nsFile0=/data/x\n\n[Delete]\nTemp=No\nTemporary Internet Files=Yes\nUser=0\n\n"
+       "[Internet]\nsFile0=n0\n\n[Cookies]\nsFile0=/c/1\n"},
+      {"[Internet]\nsFile0=https://old.test/\n", {"https://new.test/"}, zeros + "\n[Internet]\nsFile0=https://new.test/\n"},
+      {std::nullopt, {}, zeros},
+  };
+  for (const Case& c : cases) {
+    unlink(Ini().c_str());
+    if (c.before) Write(*c.before);
+    SaveInternetKeepList(c.list);
+    EXPECT_EQ(Read(), c.after) << c.before.value_or("no file");
+    EXPECT_EQ(LoadInternetKeepList(), c.list);
+  }
 }
 
 TEST_F(KeepListTest, SavesDuplicatesAndOddTextsAsGiven) {
@@ -168,23 +133,13 @@ TEST_F(KeepListTest, AKilledSaveLeavesTheOldOrTheNewFile) {
   const std::string short_file = Read();
   ASSERT_NE(long_file, short_file);
 
-  std::mt19937 random(12345);
-  int checked = 0;
-  for (int round = 0; round < 40; ++round) {
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      for (unsigned i = 0;; ++i) SaveInternetKeepList(i % 2 ? long_list : short_list);
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(200, 15000)(random)));
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    const std::string now = Read();
-    ASSERT_TRUE(now == long_file || now == short_file) << "round " << round << ": " << now.size() << " bytes";
-    ++checked;
-  }
-  EXPECT_EQ(checked, 40);
+  int round_trip = 0;
+  testing::KillWritersRepeatedly(40, [&] { SaveInternetKeepList(++round_trip % 2 ? long_list : short_list); },
+                                 [&](int round) {
+                                   const std::string now = Read();
+                                   EXPECT_TRUE(now == long_file || now == short_file)
+                                       << "round " << round << ": " << now.size() << " bytes";
+                                 });
 }
 
 }  // namespace
