@@ -23,14 +23,11 @@ TEST_F(IniSettings, PathIsApplicationFolderPlusCleanIniEveryTime) {
   EXPECT_EQ(ConfigFilePath(), box.Path("elsewhere/Clean.ini")) << "never cached";
 }
 
-TEST_F(IniSettings, DefaultIsZeroAndEmptyIsNotTheDefault) {
+TEST_F(IniSettings, DefaultIsZeroEmptyIsNotTheDefaultAndAtMost254CharactersComeBack) {
   EXPECT_EQ(ReadIniValue(file, "Delete", "User"), "0");
   Sandbox::WriteFile(file, "[Delete]\nUser=\n");
   EXPECT_EQ(ReadIniValue(file, "Delete", "User"), "");
   EXPECT_EQ(ReadIniValue(file, "Delete", "Temp"), "0");
-}
-
-TEST_F(IniSettings, ReadsBackAtMost254Characters) {
   std::string path300(300, 'p');
   WriteIniValue(file, "User", "sFile0", path300);
   EXPECT_EQ(ReadIniValue(file, "User", "sFile0"), path300.substr(0, 254));
@@ -46,7 +43,7 @@ TEST_F(IniSettings, CarriageReturnAndLineFeedBecomeBlanks) {
   EXPECT_EQ(ReadIniValue(file, "Delete", "User"), "0") << "a value can never open a section";
 }
 
-TEST_F(IniSettings, ListsEndAtGapsAndZeroes) {
+TEST_F(IniSettings, ListsEndAtGapsAndZeroesAndReadAtMost1001Values) {
   Sandbox::WriteFile(file, "[Internet]\nsFile0=a\nsFile1=b\nsFile2=c\nsFile3=d\nsFile4=e\nsFile6=g\n"
                            "[Cookies]\nsFile0=x\nsFile1=y\nsFile2=0\nsFile3=z\n"
                            "[Empty]\nsFile0=\nsFile1=after\n");
@@ -55,9 +52,7 @@ TEST_F(IniSettings, ListsEndAtGapsAndZeroes) {
   EXPECT_TRUE(ReadIniList(file, "Empty").empty());
   EXPECT_TRUE(ReadIniList(file, "Missing").empty());
   EXPECT_TRUE(ReadIniList(box.Path("none.ini"), "Internet").empty());
-}
 
-TEST_F(IniSettings, ListReadsAtMost1001Values) {
   std::vector<platform::ProfileWrite> writes;
   for (int i = 0; i < 1500; ++i) writes.push_back({"Internet", ListKey(i), "u" + std::to_string(i)});
   ASSERT_TRUE(platform::WriteProfileStrings(file, writes));
