@@ -66,27 +66,22 @@ class Connection {
     }
   }
   ~Connection() { sqlite3_close_v2(db_); }
-  void Exec(const std::string& sql) {
+  // Runs `sql`; gives the first column of every row it returns.
+  std::vector<std::string> Exec(const std::string& sql) {
+    std::vector<std::string> rows;
     char* err = nullptr;
-    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+    auto collect = [](void* out, int, char** values, char**) {
+      static_cast<std::vector<std::string>*>(out)->emplace_back(values[0] ? values[0] : "");
+      return 0;
+    };
+    if (sqlite3_exec(db_, sql.c_str(), collect, &rows, &err) != SQLITE_OK) {
       std::string msg = err ? err : "?";
       sqlite3_free(err);
       throw std::runtime_error(sql + ": " + msg);
     }
+    return rows;
   }
-  std::vector<std::string> Strings(const std::string& sql) {
-    sqlite3_stmt* stmt = nullptr;
-    std::vector<std::string> out;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      throw std::runtime_error(sqlite3_errmsg(db_));
-    }
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      const unsigned char* t = sqlite3_column_text(stmt, 0);
-      out.emplace_back(t ? reinterpret_cast<const char*>(t) : "");
-    }
-    sqlite3_finalize(stmt);
-    return out;
-  }
+
  private:
   sqlite3* db_ = nullptr;
 };
@@ -117,8 +112,8 @@ std::vector<std::string> RowsOf(const std::string& path, BrowserFamily family) {
   Connection db(path, SQLITE_OPEN_READONLY);
   std::vector<std::string> rows =
       family == BrowserFamily::Firefox
-          ? db.Strings("SELECT host || ' ' || name FROM moz_cookies")
-          : db.Strings("SELECT host_key || ' ' || name FROM cookies");
+          ? db.Exec("SELECT host || ' ' || name FROM moz_cookies")
+          : db.Exec("SELECT host_key || ' ' || name FROM cookies");
   std::sort(rows.begin(), rows.end());
   return rows;
 }

@@ -212,6 +212,17 @@ TEST(FirefoxKeys, TagsComeBeforeTheUrlAndDoubledCommasBelongToTheTag) {
 
 // ---- The cache over fixture profiles ----------------------------------------------------
 
+// The URLs of `keys` in the order of their entries' file names.
+template <class Name, class Url>
+std::vector<std::string> InFileNameOrder(const std::vector<std::string>& keys, Name name, Url url) {
+  std::vector<std::pair<std::string, std::string>> by_name;
+  for (const auto& k : keys) by_name.push_back({name(k), url(k)});
+  std::sort(by_name.begin(), by_name.end());
+  std::vector<std::string> urls;
+  for (const auto& p : by_name) urls.push_back(p.second);
+  return urls;
+}
+
 std::vector<std::string> Urls(const std::vector<UrlCacheEntry>& entries) {
   std::vector<std::string> urls;
   for (const auto& e : entries) urls.push_back(e.source_url);
@@ -234,11 +245,8 @@ TEST_F(UrlCacheTest, ChromiumListsEveryEntryOnceInFileNameOrder) {
   for (const auto& k : keys) fx::WriteChromiumEntry(cache_dir, k);
   fx::WriteChromiumSparse(cache_dir, keys[0]);
 
-  std::vector<std::pair<std::string, std::string>> by_name;  // expected order: by file name
-  for (const auto& k : keys) by_name.push_back({ChromiumEntryHash(k), *ChromiumKeyUrl(k)});
-  std::sort(by_name.begin(), by_name.end());
-  std::vector<std::string> expected;
-  for (const auto& p : by_name) expected.push_back(p.second);
+  const auto expected =
+      InFileNameOrder(keys, ChromiumEntryHash, [](const std::string& k) { return *ChromiumKeyUrl(k); });
 
   UrlCache cache;
   const auto listing = cache.List();
@@ -379,11 +387,8 @@ TEST_F(UrlCacheTest, FirefoxListsOnlyTheLiveEntriesFolder) {
   Sandbox::WriteFile(cache2 + "/entries/" + FirefoxEntryHash("a,:https://garbled.test/"), std::string(300, '\xee'));
   Sandbox::WriteFile(cache2 + "/entries/README", fx::FirefoxEntryFile(fx::FirefoxKeyOf("https://readme.test/"), "x"));
 
-  std::vector<std::pair<std::string, std::string>> by_name;
-  for (const auto& k : {k1, k2, k3}) by_name.push_back({FirefoxEntryHash(k), ParseFirefoxKey(k)->url});
-  std::sort(by_name.begin(), by_name.end());
-  std::vector<std::string> expected;
-  for (const auto& p : by_name) expected.push_back(p.second);
+  const auto expected =
+      InFileNameOrder({k1, k2, k3}, FirefoxEntryHash, [](const std::string& k) { return ParseFirefoxKey(k)->url; });
 
   UrlCache cache;
   const auto listing = cache.List();
