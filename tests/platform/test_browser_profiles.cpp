@@ -125,7 +125,7 @@ TEST_F(BrowserProfilesTest, FirefoxReadsBothOfItsRootsAndReportsAProfileOnce) {
   EXPECT_EQ(profiles[0].cache_dir, H(".cache/mozilla/firefox/x.default-release/cache2"));
 }
 
-TEST_F(BrowserProfilesTest, FirefoxFlatpakAndSnap) {
+TEST_F(BrowserProfilesTest, FirefoxFlatpakAndSnapKeepTheirCachesInTheirOwnHomes) {
   Sandbox::MakeDirs(H(".var/app/org.mozilla.firefox/.mozilla/firefox/f.default"));
   Sandbox::WriteFile(H(".var/app/org.mozilla.firefox/.mozilla/firefox/profiles.ini"), "[Profile0]\nPath=f.default\n");
   Sandbox::MakeDirs(H("snap/firefox/common/.mozilla/firefox/s.default"));

@@ -260,21 +260,6 @@ TEST_F(CookieStoreTest, AStoreLockedByAnotherConnectionIsLeftAndStillListed) {
   EXPECT_EQ(ListCookieSites(stores).sites, listing.sites);
 }
 
-TEST_F(CookieStoreTest, AStoreOfARunningBrowserIsNeverWritten) {
-  auto stores = WriteBothFamilies();
-  for (CookieStore& s : stores) s.browser_running = true;
-  const std::string chromium = Sandbox::ReadFile(ChromiumPath());
-  const std::string firefox = Sandbox::ReadFile(FirefoxPath());
-  CookieDeletion result = DeleteCookieSites(stores, {"site-a.test", "127.0.0.1", "other.test"});
-  EXPECT_EQ(result.rows_deleted, 0u);
-  EXPECT_EQ(result.stores_left, 2u);
-  EXPECT_EQ(Sandbox::ReadFile(ChromiumPath()), chromium);
-  EXPECT_EQ(Sandbox::ReadFile(FirefoxPath()), firefox);
-  EXPECT_FALSE(HasSideFiles(FirefoxPath()));
-  EXPECT_THAT(ListCookieSites(stores).sites,
-              ::testing::IsSupersetOf({"site-a.test", "127.0.0.1", "other.test"}));
-}
-
 TEST_F(CookieStoreTest, CorruptAndUnknownStoresAreSkippedUnchanged) {
   auto stores = WriteBothFamilies();
   const std::string garbage = sandbox_.Path("home/.config/chromium/Profile 1/Cookies");

@@ -474,18 +474,6 @@ TEST_F(UrlCacheTest, OrderIsBrowserThenProfileThenFileName) {
                           "https://snap.test/", "https://chrome.test/", "https://brave.test/"));
 }
 
-TEST_F(UrlCacheTest, OneUrlAcrossBrowsersIsDeletedEverywhere) {
-  const std::string ff = fx::MakeFirefoxProfile(box);
-  const std::string cr = fx::MakeChromiumProfile(box);
-  const std::string url = "https://shared.test/logo.png";
-  const std::string f = fx::WriteFirefoxEntry(ff, fx::FirefoxKeyOf(url));
-  const std::string c = fx::WriteChromiumEntry(cr, fx::ChromiumGetKey(url));
-  EXPECT_TRUE(DeleteUrlCacheEntry(url));  // the process cache lists first
-  EXPECT_FALSE(Sandbox::Exists(f));
-  EXPECT_FALSE(Sandbox::Exists(c));
-  EXPECT_TRUE(ListUrlCacheEntries().empty());
-}
-
 TEST_F(UrlCacheTest, ExplicitProfilesAreTheOnlyOnesRead) {
   const std::string a = fx::MakeChromiumProfile(box, "chromium", "Default");
   const std::string b = fx::MakeChromiumProfile(box, "chromium", "Profile 1");

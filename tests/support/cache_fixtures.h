@@ -19,19 +19,14 @@
 
 namespace tidrex::testing {
 
-inline void PutLe32(std::string* s, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) s->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+// Appends the low `bytes` bytes of `v`, least or most significant first.
+inline void Put(std::string* s, std::uint64_t v, int bytes, bool big_endian) {
+  for (int i = 0; i < bytes; ++i) s->push_back(static_cast<char>(v >> (8 * (big_endian ? bytes - 1 - i : i))));
 }
-inline void PutLe64(std::string* s, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) s->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-inline void PutBe32(std::string* s, std::uint32_t v) {
-  for (int i = 3; i >= 0; --i) s->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-inline void PutBe16(std::string* s, std::uint16_t v) {
-  s->push_back(static_cast<char>(v >> 8));
-  s->push_back(static_cast<char>(v & 0xFF));
-}
+inline void PutLe32(std::string* s, std::uint32_t v) { Put(s, v, 4, false); }
+inline void PutLe64(std::string* s, std::uint64_t v) { Put(s, v, 8, false); }
+inline void PutBe32(std::string* s, std::uint32_t v) { Put(s, v, 4, true); }
+inline void PutBe16(std::string* s, std::uint16_t v) { Put(s, v, 2, true); }
 
 // ---- Chromium ----------------------------------------------------------------------------
 
