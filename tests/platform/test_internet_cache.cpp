@@ -73,7 +73,7 @@ TEST(ChromiumEntryReader, ReadsVersionAndKeyFromTheHeaderOnly) {
   EXPECT_EQ(sparse->key, key);
 }
 
-TEST(ChromiumEntryReader, EveryTruncationIsRejectedWithoutReadingPastTheEnd) {
+TEST(ChromiumEntryReader, TruncatedForeignAndLyingHeadersAreRejectedWithoutReadingPastTheEnd) {
   const std::string key = fx::ChromiumGetKey("https://site.test/a.css");
   const std::string file = fx::ChromiumHeader(key, 5);
   for (std::size_t n = 0; n < file.size(); ++n) {
@@ -82,9 +82,7 @@ TEST(ChromiumEntryReader, EveryTruncationIsRejectedWithoutReadingPastTheEnd) {
     EXPECT_EQ(bytes.out_of_range, 0) << n;
   }
   EXPECT_TRUE(ReadChromiumEntry(SpanEntryBytes(file)));
-}
 
-TEST(ChromiumEntryReader, RejectsForeignAndLyingHeaders) {
   std::string wrong_magic = fx::ChromiumStreamFile("1/0/https://a.test/", "x");
   wrong_magic[0] ^= 1;
   EXPECT_FALSE(ReadChromiumEntry(SpanEntryBytes(wrong_magic)));
@@ -157,18 +155,15 @@ TEST(FirefoxEntryReader, SkipsOneChunkHashPerQuarterMebibyteAndReadsOlderVersion
   }
 }
 
-TEST(FirefoxEntryReader, EveryTruncationIsRejectedWithoutReadingPastTheEnd) {
-  const std::string file = fx::FirefoxEntryFile(fx::FirefoxKeyOf("https://a.test/x"), "0123456789");
+TEST(FirefoxEntryReader, TruncatedAndLyingEntriesAreRejectedWithoutReadingPastTheEnd) {
+  const std::string key = fx::FirefoxKeyOf("https://a.test/x");
+  const std::string file = fx::FirefoxEntryFile(key, "0123456789");
   for (std::size_t n = 0; n < file.size(); ++n) {
     RecordingBytes bytes(std::string_view(file).substr(0, n));
     EXPECT_FALSE(ReadFirefoxEntry(bytes)) << n;
     EXPECT_EQ(bytes.out_of_range, 0) << n;
   }
-}
-
-TEST(FirefoxEntryReader, RejectsLyingFields) {
-  const std::string key = fx::FirefoxKeyOf("https://a.test/x");
-  const std::string good = fx::FirefoxEntryFile(key, "0123456789");
+  const std::string& good = file;
   ASSERT_TRUE(ReadFirefoxEntry(SpanEntryBytes(good)));
 
   std::string offset_beyond = good;
@@ -278,23 +273,17 @@ TEST_F(UrlCacheTest, ChromiumSkipsGarbledTruncatedForeignAndMisnamedFiles) {
   Sandbox::WriteFile(dir + "/" + ChromiumEntryHash("1/0/https://only-sparse.test/") + "_s",
                      fx::ChromiumSparseFile("1/0/https://only-sparse.test/", "x"));
   Sandbox::MakeDirs(dir + "/" + ChromiumEntryHash("1/0/https://dir.test/") + "_0");
+  // An entry-named link is neither followed nor deleted.
+  const std::string linked_key = fx::ChromiumGetKey("https://linked.test/");
+  const std::string outside = box.Path("outside_0");
+  Sandbox::WriteFile(outside, fx::ChromiumStreamFile(linked_key, "precious"));
+  ASSERT_EQ(symlink(outside.c_str(), (dir + "/" + ChromiumEntryHash(linked_key) + "_0").c_str()), 0);
 
   UrlCache cache;
   EXPECT_THAT(Urls(cache.List()), ElementsAre("https://good.test/"));
   EXPECT_EQ(cache.LastStats().skipped_files, 4u);  // the entry-named files that failed
-}
-
-TEST_F(UrlCacheTest, AnEntryNamedLinkIsNeitherFollowedNorDeleted) {
-  const std::string dir = fx::MakeChromiumProfile(box);
-  const std::string key = fx::ChromiumGetKey("https://linked.test/");
-  const std::string outside = box.Path("outside_0");
-  Sandbox::WriteFile(outside, fx::ChromiumStreamFile(key, "precious"));
-  ASSERT_EQ(symlink(outside.c_str(), (dir + "/" + ChromiumEntryHash(key) + "_0").c_str()), 0);
-
-  UrlCache cache;
-  EXPECT_TRUE(cache.List().empty());
   EXPECT_FALSE(cache.Delete("https://linked.test/"));
-  EXPECT_EQ(Sandbox::ReadFile(outside), fx::ChromiumStreamFile(key, "precious"));
+  EXPECT_EQ(Sandbox::ReadFile(outside), fx::ChromiumStreamFile(linked_key, "precious"));
 }
 
 TEST_F(UrlCacheTest, DeletingAUrlRemovesEveryPartitionWithAllItsFiles) {
