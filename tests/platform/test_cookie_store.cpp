@@ -181,16 +181,6 @@ class CookieStoreTest : public ::testing::Test {
   Sandbox sandbox_;
 };
 
-TEST_F(CookieStoreTest, ListsEachSiteOnceInNameOrderAcrossFamilies) {
-  auto stores = WriteBothFamilies();
-  CookieListing listing = ListCookieSites(stores);
-  EXPECT_THAT(listing.sites,
-              ElementsAre("127.0.0.1", "[::1]", "a_c.test", "axc.test", "keep.test",
-                          "localhost", "other.test", "site-a.test", "site-b.co.uk"));
-  EXPECT_EQ(listing.stores_read, 2u);
-  EXPECT_EQ(listing.stores_skipped, 0u);
-}
-
 TEST_F(CookieStoreTest, ListingLeavesNoSideFilesAndSeesRowsStillInTheWal) {
   auto stores = WriteBothFamilies();
   const std::string before = Sandbox::ReadFile(FirefoxPath());
