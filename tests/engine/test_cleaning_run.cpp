@@ -22,19 +22,12 @@ class RecordingUi : public RunUi {
  public:
   int MessageBox(const std::string& text, int style, const std::string& title) override {
     log.push_back("MessageBox(" + text + "|" + std::to_string(style) + "|" + title + ")");
-    if (style == 36) return answer;
-    return 1;
+    return style == 36 ? answer : 1;
   }
   void SetStatusLine(const std::string& caption) override { log.push_back("SetStatusLine(" + caption + ")"); }
   void RepaintBackdrop() override { log.push_back("RepaintBackdrop"); }
-  bool BackdropVisible() override {
-    log.push_back("BackdropVisible");
-    return backdrop_visible;
-  }
-  void ShowBackdrop() override {
-    log.push_back("ShowBackdrop");
-    if (showing_makes_visible) backdrop_visible = true;
-  }
+  bool BackdropVisible() override { log.push_back("BackdropVisible"); return backdrop_visible; }
+  void ShowBackdrop() override { log.push_back("ShowBackdrop"); backdrop_visible = true; }
   void ShowMainStartPage() override { log.push_back("ShowMainStartPage"); }
   void HideOptionsPage() override { log.push_back("HideOptionsPage"); }
   void SetDefaultCursor() override { log.push_back("SetDefaultCursor"); }
@@ -47,7 +40,6 @@ class RecordingUi : public RunUi {
   Log log;
   int answer = 6;
   bool backdrop_visible = true;
-  bool showing_makes_visible = true;
 };
 
 const char* const kNothing = "MessageBox(You Have Not Entered Any Files To Be Cleaned !|64|Varnok Info.....)";

@@ -22,18 +22,11 @@ namespace fx = tidrex::testing;
 // The walk exactly as the cleaning step describes it: compare each entry with the keep
 // list in order, stop at the first "" or "0".
 std::vector<std::string> ReferenceWalk(std::vector<std::string> deletion, const std::vector<std::string>& keep) {
-  std::size_t i = 0;
-  while (i < deletion.size()) {
-    if (deletion[i].empty() || deletion[i] == "0") break;
-    bool spared = false;
-    for (const auto& k : keep)
-      if (k == deletion[i]) {
-        spared = true;
-        break;
-      }
-    if (spared) deletion.erase(deletion.begin() + static_cast<std::ptrdiff_t>(i));
-    else ++i;
-  }
+  for (std::size_t i = 0; i < deletion.size() && !deletion[i].empty() && deletion[i] != "0";)
+    if (std::find(keep.begin(), keep.end(), deletion[i]) != keep.end())
+      deletion.erase(deletion.begin() + static_cast<std::ptrdiff_t>(i));
+    else
+      ++i;
   return deletion;
 }
 

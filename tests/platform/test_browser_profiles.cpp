@@ -156,21 +156,16 @@ TEST_F(BrowserProfilesTest, ChromiumRunsWhileItsSingletonLockNamesALiveProcessHe
   const BrowserProfile p = FindBrowserProfiles().at(0);
   const std::string lock = p.user_data_dir + "/SingletonLock";
   EXPECT_FALSE(IsBrowserRunning(p));
-
-  ASSERT_EQ(symlink((Hostname() + "-" + std::to_string(getpid())).c_str(), lock.c_str()), 0);
-  EXPECT_TRUE(IsBrowserRunning(p));
-
-  unlink(lock.c_str());  // a killed browser leaves its lock behind
-  ASSERT_EQ(symlink((Hostname() + "-" + std::to_string(DeadPid())).c_str(), lock.c_str()), 0);
-  EXPECT_FALSE(IsBrowserRunning(p));
-
-  unlink(lock.c_str());
-  ASSERT_EQ(symlink("garbage", lock.c_str()), 0);
-  EXPECT_FALSE(IsBrowserRunning(p));
-
-  unlink(lock.c_str());  // another machine's lock cannot be checked: treated as in use
-  ASSERT_EQ(symlink(("not-" + Hostname() + "-1").c_str(), lock.c_str()), 0);
-  EXPECT_TRUE(IsBrowserRunning(p));
+  const std::pair<std::string, bool> cases[] = {
+      {Hostname() + "-" + std::to_string(getpid()), true},
+      {Hostname() + "-" + std::to_string(DeadPid()), false},  // a killed browser leaves its lock behind
+      {"garbage", false},
+      {"not-" + Hostname() + "-1", true}};  // another machine's lock cannot be checked: in use
+  for (const auto& [target, running] : cases) {
+    unlink(lock.c_str());
+    ASSERT_EQ(symlink(target.c_str(), lock.c_str()), 0);
+    EXPECT_EQ(IsBrowserRunning(p), running) << target;
+  }
 }
 
 TEST_F(BrowserProfilesTest, FirefoxRunsWhileAnotherProcessHoldsTheParentLock) {
