@@ -72,16 +72,14 @@ TEST_F(KeepListTest, SavesDuplicatesAndOddTextsAsGiven) {
   EXPECT_EQ(LoadInternetKeepList().size(), 5u);
 }
 
-TEST_F(KeepListTest, StoresTwelveHundredAndReadsBackTheFirstThousandAndOne) {
+TEST_F(KeepListTest, StoresTwelveHundredReadsBackTheFirstThousandAndOneAndStopsAtAGapOrZero) {
   const auto entries = Urls(1200);
   SaveInternetKeepList(entries);
   EXPECT_EQ(ReadIniValue(Ini(), "Internet", "sFile1199"), entries[1199]);
   const auto loaded = LoadInternetKeepList();
   ASSERT_EQ(loaded.size(), 1001u);
   EXPECT_EQ(loaded, std::vector<std::string>(entries.begin(), entries.begin() + 1001));
-}
-
-TEST_F(KeepListTest, LoadStopsAtTheFirstGapOrZero) {
+  // Loading stops at the first gap or "0".
   Write("[Internet]\nsFile0=a\nsFile1=b\nsFile2=0\nsFile3=d\n");
   EXPECT_EQ(LoadInternetKeepList(), (std::vector<std::string>{"a", "b"}));
   Write("[Internet]\nsFile0=a\nsFile2=c\n");
@@ -106,15 +104,13 @@ TEST_F(KeepListTest, CookieListSurvivesSavesUpToItsFirstGap) {
   EXPECT_EQ(Read().find("after_gap"), std::string::npos);
 }
 
-TEST_F(KeepListTest, LongValuesAreCarriedAsTheReaderSeesThem) {
+TEST_F(KeepListTest, LongValuesAreCarriedAsReadAndAFileThatCannotBeReplacedStaysWhole) {
   const std::string folder = "/" + std::string(300, 'd');
   Write("[User]\nsFile0=" + folder + "\n");
   SaveInternetKeepList({});
   EXPECT_EQ(ReadIniValue(Ini(), "User", "sFile0"), folder.substr(0, 254));
   EXPECT_EQ(Read().find(folder), std::string::npos);
-}
 
-TEST_F(KeepListTest, AFileThatCannotBeReplacedStaysWhollyAsItWas) {
   const std::string old = "[Internet]\nsFile0=a\nsFile1=b\nsFile2=c\n[Delete]\nTemp=Yes\n";
   Write(old);
   ASSERT_EQ(chmod(Ini().c_str(), 0444), 0);

@@ -124,11 +124,14 @@ class ProfileFile : public ::testing::Test {
   std::string file = box.IniPath();
 };
 
-TEST_F(ProfileFile, MissingFileGivesDefaultAndWriteCreatesIt) {
+TEST_F(ProfileFile, MissingFileGivesDefaultWriteCreatesItAndFromEmptyStartsOver) {
   EXPECT_EQ(GetProfileString(file, "Delete", "User", "0", 255), "0");
   EXPECT_TRUE(WriteProfileString(file, "Delete", "User", "Yes"));
   EXPECT_EQ(GetProfileString(file, "delete", "user", "0", 255), "Yes");
   EXPECT_EQ(Sandbox::ReadFile(file), "[Delete]\nUser=Yes\n");
+  Sandbox::WriteFile(file, "[Old]\nx=1\n[User]\nsFile0=/a\n");
+  EXPECT_TRUE(WriteProfileStrings(file, {{"User", "sFile0", "/b"}}, /*from_empty=*/true));
+  EXPECT_EQ(Sandbox::ReadFile(file), "[User]\nsFile0=/b\n");
 }
 
 TEST_F(ProfileFile, WriteKeepsPermissionBitsLeavesNoSiblingAndFailsOnReadOnly) {
@@ -146,12 +149,6 @@ TEST_F(ProfileFile, WriteKeepsPermissionBitsLeavesNoSiblingAndFailsOnReadOnly) {
   EXPECT_FALSE(WriteProfileString(file, "A", "k", "3"));
   EXPECT_EQ(Sandbox::ReadFile(file), "[A]\nk=2\n");
   EXPECT_FALSE(WriteProfileString(box.Path("no/such/folder/Clean.ini"), "A", "k", "2"));
-}
-
-TEST_F(ProfileFile, FromEmptyDropsTheOldContent) {
-  Sandbox::WriteFile(file, "[Old]\nx=1\n[User]\nsFile0=/a\n");
-  EXPECT_TRUE(WriteProfileStrings(file, {{"User", "sFile0", "/b"}}, /*from_empty=*/true));
-  EXPECT_EQ(Sandbox::ReadFile(file), "[User]\nsFile0=/b\n");
 }
 
 TEST_F(ProfileFile, ManyKeysReadInOnePass) {
