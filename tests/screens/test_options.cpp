@@ -118,40 +118,36 @@ TEST_F(OptionsTest, NothingSelectedShowsTheMessageThenBackdropAndStartPage) {
   EXPECT_TRUE(WaitFor([] { return StatusLine() == "Make a selection to get started!"; }));
 }
 
-TEST_F(OptionsTest, UnsavedKeepListAnsweredNoCleansNothingAndClosesTheScreens) {
+class UnsavedKeepList : public OptionsTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(UnsavedKeepList, IsAskedAboutFirstNoCleansNothingYesCleansAndReports) {
+  const int answer = GetParam();
   LoadStartupForm();
   FillTemp();
   OpenOptions();
   ASSERT_TRUE(forms::testing::ClickCheckBox(screens::Form2Slot().Loaded()->Check2));
-  answers_ = {forms::kIdNo};
+  answers_ = {answer};
   Click("Form2", "sClean");
-  EXPECT_THAT(messages_, ElementsAre(Message{engine::kTextKeepListNotSaved, 36, engine::kTitleKeepListNotSaved}));
-  EXPECT_EQ(messages_[0].text, "You have not saved any Cookies !\r\rDo you want to continue?");
+  const Message asked{engine::kTextKeepListNotSaved, 36, engine::kTitleKeepListNotSaved};
+  EXPECT_EQ(asked.text, "You have not saved any Cookies !\r\rDo you want to continue?");
+  ASSERT_FALSE(messages_.empty());
   EXPECT_TRUE(messages_[0].backdrop_visible);
-  EXPECT_FALSE(TempEmpty());
+  if (answer == forms::kIdNo)
+    EXPECT_THAT(messages_, ElementsAre(asked));
+  else
+    EXPECT_THAT(messages_, ElementsAre(asked, Message{engine::kTextAllCleaned, 64, engine::kTitleAllCleaned}));
   EXPECT_THAT(VisibleNames(), ElementsAre());
   EXPECT_TRUE(WaitFor(OnlyStartUpFormLeft, 2000)) << ::testing::PrintToString(LoadedNames());
-  EXPECT_FALSE(TempEmpty());
+  EXPECT_EQ(TempEmpty(), answer == forms::kIdYes);
 }
 
-TEST_F(OptionsTest, UnsavedKeepListAnsweredYesCleansAndReportsIt) {
-  LoadStartupForm();
-  FillTemp();
-  OpenOptions();
-  ASSERT_TRUE(forms::testing::ClickCheckBox(screens::Form2Slot().Loaded()->Check2));
-  answers_ = {forms::kIdYes};
-  Click("Form2", "sClean");
-  EXPECT_THAT(messages_, ElementsAre(Message{engine::kTextKeepListNotSaved, 36, engine::kTitleKeepListNotSaved},
-                                     Message{engine::kTextAllCleaned, 64, engine::kTitleAllCleaned}));
-  EXPECT_TRUE(TempEmpty());
-  EXPECT_TRUE(WaitFor(OnlyStartUpFormLeft, 2000)) << ::testing::PrintToString(LoadedNames());
-}
+INSTANTIATE_TEST_SUITE_P(Answers, UnsavedKeepList, ::testing::Values(forms::kIdNo, forms::kIdYes));
 
 TEST_F(OptionsTest, FullCleanEmptiesTempReportsWhileBackdropShownAndClosesEverything) {
   LoadStartupForm();
   FillTemp();
   OpenOptions();
-  ASSERT_TRUE(forms::testing::ClickCheckBox(screens::Form2Slot().Loaded()->Check2));
+  ASSERT_TRUE(forms::testing::ClickCheckBox(screens::Form2Slot().Loaded()->Check2));  // ticked on the page
   WriteIni(Ini() + "[Internet]\r\nsFile0=http://kept.test/\r\n");
   Click("Form2", "sClean");
   ASSERT_THAT(messages_, ElementsAre(Message{engine::kTextAllCleaned, 64, engine::kTitleAllCleaned}));
@@ -176,7 +172,7 @@ TEST_F(OptionsTest, NoReportWhenTheBackdropIsHiddenAtTheEnd) {
 }
 
 TEST_F(OptionsTest, HelpUnloadsThePageAndItsCloseLoadsAFreshOneReadingTheFileAgain) {
-  screens::Form2& first = OpenOptions();
+  OpenOptions();
   Click("Form2", "sHelp");
   ASSERT_TRUE(WaitFor([] { return !IsLoaded("Form2"); }, 1000));
   WriteIni("[Delete]\r\nUser=Yes\r\n");
@@ -187,7 +183,6 @@ TEST_F(OptionsTest, HelpUnloadsThePageAndItsCloseLoadsAFreshOneReadingTheFileAga
   EXPECT_TRUE(second->Visible());
   ASSERT_EQ(page_loads_.size(), 1u);
   EXPECT_EQ(second->Check1.Value(), 1);
-  (void)first;
 }
 
 }  // namespace
