@@ -57,16 +57,16 @@ class FolderEmptyingTest : public testing::SandboxFixture<::testing::TestWithPar
 };
 
 TEST_P(FolderEmptyingTest, EmptiesEverythingAndKeepsTheFolder) {
-  Tree("work");
+  Tree("target");
   File("neighbour/keep", "keep");
-  Name(P("neighbour/../work/./"));
+  Name(P("neighbour/../target/./"));
   RunStep();
-  EXPECT_TRUE(fs::is_directory(P("work")));
-  EXPECT_EQ(Listing(P("work")), std::set<std::string>{});
+  EXPECT_TRUE(fs::is_directory(P("target")));
+  EXPECT_EQ(Listing(P("target")), std::set<std::string>{});
   EXPECT_EQ(Sandbox::ReadFile(P("neighbour/keep")), "keep");
   // An empty folder stays, a missing one is not made.
   RunStep();
-  EXPECT_TRUE(fs::is_directory(P("work")));
+  EXPECT_TRUE(fs::is_directory(P("target")));
   Name(P("gone"));
   RunStep();
   EXPECT_FALSE(Exists("gone"));
