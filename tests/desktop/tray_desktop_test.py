@@ -13,76 +13,16 @@ usage: tray_desktop_test.py QUORVEL ICON [SCREENSHOT_DIR]
 """
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 
-TOOLS = ["Xvfb", "trayer", "xdotool", "xwininfo", "import"]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from x_session import TOOLS, Failure, XSession, read_ppm, wait_for  # noqa: E402
 
 
-class Failure(Exception):
-    pass
-
-
-def wait_for(what, check, timeout=10.0, step=0.02):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        value = check()
-        if value:
-            return value
-        time.sleep(step)
-    raise Failure("timed out waiting for " + what)
-
-
-class Session:
-    def __init__(self, workdir):
-        self.workdir = workdir
-        self.procs = []
-        self.env = None
-
-    def start_x(self, size="1024x768x24"):
-        read_fd, write_fd = os.pipe()
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", size, "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.procs.append(xvfb)
-        os.close(write_fd)
-        number = b""
-        with os.fdopen(read_fd, "rb") as r:
-            while not number.endswith(b"\n"):
-                chunk = r.read(1)
-                if not chunk:
-                    raise Failure("Xvfb did not report its display")
-                number += chunk
-        env = {k: v for k, v in os.environ.items()
-               if k not in ("DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "XAUTHORITY",
-                            "QT_QPA_PLATFORM", "QT_SCALE_FACTOR", "QT_FONT_DPI",
-                            "SESSION_MANAGER")}
-        env["DISPLAY"] = ":" + number.decode().strip()
-        self.env = env
-
-    def run(self, *cmd):
-        return subprocess.run(list(cmd), env=self.env, capture_output=True, text=True, timeout=20)
-
-    def start_tray(self):
-        # Now and then trayer comes up without ever mapping its window; a fresh one does.
-        for attempt in range(3):
-            tray = subprocess.Popen(
-                ["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "160",
-                 "--heighttype", "pixel", "--height", "32", "--SetDockType", "true", "--transparent", "false"],
-                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            self.procs.append(tray)
-            try:
-                wait_for("the tray host's window", lambda: self.windows_of("trayer", visible=True))
-                return tray
-            except Failure:
-                tray.kill()
-                tray.wait()
-                print("trayer attempt %d never mapped its window" % (attempt + 1))
-        raise Failure("timed out waiting for the tray host's window, three times")
-
+class Session(XSession):
     def start_program(self, binary, icon, sandbox):
         app = os.path.join(sandbox, "app")
         home = os.path.join(sandbox, "home")
@@ -93,71 +33,11 @@ class Session:
         shutil.copy2(icon, os.path.join(app, "tidrex.svg"))
         with open(os.path.join(app, "Clean.ini"), "w") as f:
             f.write("[Delete]\nUser=No\nTemp=No\nTemporary Internet Files=No\n")
-        env = dict(self.env)
-        env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
-                   XDG_CACHE_HOME=os.path.join(home, ".cache"),
-                   XDG_DATA_HOME=os.path.join(home, ".local", "share"), QT_QPA_PLATFORM="xcb")
-        for k in ("TEMP", "Temp", "temp", "TMP"):
-            env.pop(k, None)
+        env = self.program_env(home)
         prog = subprocess.Popen([os.path.join(app, "Quorvel")], env=env, cwd=sandbox,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         self.procs.append(prog)
         return prog
-
-    def windows_of(self, klass, visible=True):
-        args = ["xdotool", "search"] + (["--onlyvisible"] if visible else []) + ["--class", klass]
-        out = self.run(*args).stdout.split()
-        return [int(w) for w in out]
-
-    def geometry(self, window):
-        info = self.run("xwininfo", "-id", str(window)).stdout
-        fields = {}
-        for line in info.splitlines():
-            line = line.strip()
-            for key in ("Absolute upper-left X:", "Absolute upper-left Y:", "Width:", "Height:",
-                        "Map State:", "Override Redirect State:"):
-                if line.startswith(key):
-                    fields[key] = line[len(key):].strip()
-        return (int(fields["Absolute upper-left X:"]), int(fields["Absolute upper-left Y:"]),
-                int(fields["Width:"]), int(fields["Height:"]), fields.get("Map State:"),
-                fields.get("Override Redirect State:"))
-
-    def stop(self, proc):
-        if proc.poll() is None:
-            proc.send_signal(signal.SIGTERM)
-            try:
-                proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
-
-    def close(self):
-        for p in reversed(self.procs):
-            self.stop(p)
-
-
-def read_ppm(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    parts = []
-    pos = 0
-    while len(parts) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        if data[pos:pos + 1] == b"#":
-            pos = data.index(b"\n", pos) + 1
-            continue
-        end = pos
-        while not data[end:end + 1].isspace():
-            end += 1
-        parts.append(data[pos:end])
-        pos = end
-    pos += 1
-    if parts[0] != b"P6" or parts[3] != b"255":
-        raise Failure("unexpected image format")
-    w, h = int(parts[1]), int(parts[2])
-    pixels = data[pos:pos + w * h * 3]
-    return w, h, pixels
 
 
 def menu_entries(w, h, pixels):
@@ -199,15 +79,14 @@ def one_run(binary, icon, shots, tray_first, label):
     try:
         s.start_x()
         if tray_first:
-            tray = s.start_tray()
+            tray_win = s.start_tray()
             prog = s.start_program(binary, icon, os.path.join(work, "sandbox"))
         else:
             prog = s.start_program(binary, icon, os.path.join(work, "sandbox"))
             time.sleep(0.5)  # the program is up, with no tray anywhere
             if prog.poll() is not None:
                 raise Failure("Quorvel ended without a tray: " + prog.stderr.read().decode())
-            tray = s.start_tray()
-        tray_win = s.windows_of("trayer")[0]
+            tray_win = s.start_tray()
         tx, ty, tw, th, _, _ = s.geometry(tray_win)
 
         def docked():
@@ -271,7 +150,7 @@ def one_run(binary, icon, shots, tray_first, label):
         if not os.path.exists(os.path.join(work, "sandbox", "home", ".config", "autostart",
                                            "Tidrex.desktop")):
             raise Failure("the autostart entry was not written")
-        s.stop(tray)
+        s.stop(s.tray)
     finally:
         s.close()
         shutil.rmtree(work, ignore_errors=True)

@@ -17,7 +17,6 @@ usage: screens_desktop_test.py QUORVEL ICON [SCREENSHOT_DIR]
 import hashlib
 import os
 import shutil
-import signal
 import sqlite3
 import struct
 import subprocess
@@ -25,7 +24,8 @@ import sys
 import tempfile
 import time
 
-TOOLS = ["Xvfb", "trayer", "xdotool", "xwininfo", "import"]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from x_session import TOOLS, Failure, XSession, read_ppm, wait_for  # noqa: E402
 
 CAPTIONS = {
     "Form10": "Varnok Tidrex",
@@ -61,127 +61,30 @@ MENUS = {
 TWIPS_PER_PIXEL = 15  # Xvfb: 96 DPI
 
 
-class Failure(Exception):
-    pass
-
-
-def wait_for(what, check, timeout=10.0, step=0.05):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        value = check()
-        if value:
-            return value
-        time.sleep(step)
-    raise Failure("timed out waiting for " + what)
-
-
-def read_ppm(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace():
-            pos += 1
-        if data[pos:pos + 1] == b"#":
-            pos = data.index(b"\n", pos) + 1
-            continue
-        end = pos
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(data[pos:end])
-        pos = end
-    pos += 1
-    if fields[0] != b"P6" or fields[3] != b"255":
-        raise Failure("unexpected image format")
-    w, h = int(fields[1]), int(fields[2])
-    return w, h, data[pos:pos + w * h * 3]
-
-
-class Session:
+class Session(XSession):
     def __init__(self, workdir):
-        self.workdir = workdir
-        self.procs = []
-        self.env = None
+        super().__init__(workdir)
         self.prog = None
-
-    def start_x(self, size):
-        read_fd, write_fd = os.pipe()
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", size, "-nolisten", "tcp"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.procs.append(xvfb)
-        os.close(write_fd)
-        number = b""
-        with os.fdopen(read_fd, "rb") as r:
-            while not number.endswith(b"\n"):
-                chunk = r.read(1)
-                if not chunk:
-                    raise Failure("Xvfb did not report its display")
-                number += chunk
-        self.env = {k: v for k, v in os.environ.items()
-                    if k not in ("DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "XAUTHORITY",
-                                 "QT_QPA_PLATFORM", "QT_SCALE_FACTOR", "QT_FONT_DPI",
-                                 "SESSION_MANAGER")}
-        self.env["DISPLAY"] = ":" + number.decode().strip()
-
-    def run(self, *cmd):
-        return subprocess.run(list(cmd), env=self.env, capture_output=True, text=True, timeout=20)
+        self.tray_geometry = None
 
     def start_tray(self):
-        # Now and then trayer comes up without ever mapping its window; a fresh one does.
-        for attempt in range(3):
-            tray = subprocess.Popen(
-                ["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "160",
-                 "--heighttype", "pixel", "--height", "32", "--SetDockType", "true", "--transparent", "false"],
-                env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-            self.procs.append(tray)
-            try:
-                self.tray_geometry = wait_for(
-                    "the tray host",
-                    lambda: self.windows("trayer") and self.geometry(self.windows("trayer")[0]))
-                return
-            except Failure:
-                self.stop(tray)
-                err = tray.stderr.read().strip()
-                print("trayer attempt %d: exit %s %s" % (attempt + 1, tray.returncode, err[-300:]))
-        raise Failure("timed out waiting for the tray host, three times")
+        self.tray_geometry = self.geometry(super().start_tray())
 
     def start_program(self, binary, icon, sandbox, temp):
         app, home = os.path.join(sandbox, "app"), os.path.join(sandbox, "home")
         os.makedirs(app, exist_ok=True)
         shutil.copy2(binary, os.path.join(app, "Quorvel"))
         shutil.copy2(icon, os.path.join(app, "tidrex.svg"))
-        env = dict(self.env)
-        env.update(HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
-                   XDG_CACHE_HOME=os.path.join(home, ".cache"),
-                   XDG_DATA_HOME=os.path.join(home, ".local", "share"), QT_QPA_PLATFORM="xcb",
-                   Temp=temp)
-        for k in ("TEMP", "temp", "TMP"):
-            env.pop(k, None)
+        env = self.program_env(home, Temp=temp)
         self.prog = subprocess.Popen([os.path.join(app, "Quorvel")], env=env, cwd=sandbox,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(self.prog)
 
     def windows(self, klass="Quorvel"):
-        out = self.run("xdotool", "search", "--onlyvisible", "--class", klass).stdout.split()
-        return [int(w) for w in out]
+        return self.windows_of(klass)
 
     def name(self, window):
         return self.run("xdotool", "getwindowname", str(window)).stdout.rstrip("\n")
-
-    def geometry(self, window):
-        info = self.run("xwininfo", "-id", str(window)).stdout
-        f = {}
-        for line in info.splitlines():
-            line = line.strip()
-            for key in ("Absolute upper-left X:", "Absolute upper-left Y:", "Width:", "Height:",
-                        "Map State:", "Override Redirect State:"):
-                if line.startswith(key):
-                    f[key] = line[len(key):].strip()
-        if "Absolute upper-left X:" not in f:
-            return None  # the window went away meanwhile
-        return (int(f["Absolute upper-left X:"]), int(f["Absolute upper-left Y:"]), int(f["Width:"]),
-                int(f["Height:"]), f.get("Map State:"), f.get("Override Redirect State:"))
 
     def shown(self):
         """Visible windows of the program by name, tray icon and popups left out."""
@@ -266,19 +169,6 @@ class Session:
     def screenshot(self, path):
         time.sleep(0.4)  # painted
         self.run("import", "-window", "root", path)
-
-    def stop(self, proc):
-        if proc.poll() is None:
-            proc.send_signal(signal.SIGTERM)
-            try:
-                proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
-
-    def close(self):
-        for p in reversed(self.procs):
-            self.stop(p)
 
 
 def make_sandbox(root):
