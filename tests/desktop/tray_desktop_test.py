@@ -19,7 +19,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from x_session import TOOLS, Failure, XSession, read_ppm, wait_for  # noqa: E402
+from x_session import Failure, XSession, arguments, read_ppm, wait_for  # noqa: E402
 
 
 class Session(XSession):
@@ -157,16 +157,10 @@ def one_run(binary, icon, shots, tray_first, label):
 
 
 def main():
-    if len(sys.argv) < 3:
-        print(__doc__)
-        return 2
-    missing = [t for t in TOOLS if shutil.which(t) is None]
-    if missing:
-        print("skipped: missing " + ", ".join(missing) + " (scripts/setup --tests installs them)")
-        return 77
-    binary, icon = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
-    shots = sys.argv[3] if len(sys.argv) > 3 else tempfile.mkdtemp(prefix="tidrex-shots-")
-    os.makedirs(shots, exist_ok=True)
+    args = arguments(__doc__)
+    if isinstance(args, int):
+        return args
+    binary, icon, shots = args
     try:
         one_run(binary, icon, shots, tray_first=True, label="tray-first")
         one_run(binary, icon, shots, tray_first=False, label="tray-late")

@@ -1,8 +1,11 @@
 """What the real-display tests share: their own Xvfb on a free display, the trayer tray
 host, window queries through xdotool and xwininfo, and stopping everything by PID."""
 import os
+import shutil
 import signal
 import subprocess
+import sys
+import tempfile
 import time
 
 TOOLS = ["Xvfb", "trayer", "xdotool", "xwininfo", "import"]
@@ -20,6 +23,21 @@ def wait_for(what, check, timeout=10.0, step=0.02):
             return value
         time.sleep(step)
     raise Failure("timed out waiting for " + what)
+
+
+def arguments(doc):
+    """QUORVEL ICON [SCREENSHOT_DIR] from the command line, or the exit code to leave with:
+    2 for a wrong call, 77 (skipped) when a tool is missing."""
+    if len(sys.argv) < 3:
+        print(doc)
+        return 2
+    missing = [t for t in TOOLS if shutil.which(t) is None]
+    if missing:
+        print("skipped: missing " + ", ".join(missing) + " (scripts/setup --tests installs them)")
+        return 77
+    shots = sys.argv[3] if len(sys.argv) > 3 else tempfile.mkdtemp(prefix="tidrex-shots-")
+    os.makedirs(shots, exist_ok=True)
+    return os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]), shots
 
 
 def read_ppm(path):
