@@ -1,12 +1,14 @@
 #include "engine/folder_emptying.h"
 
-#include <climits>
-#include <cstdlib>
+#include <unistd.h>
+
+#include <algorithm>
 #include <optional>
 #include <vector>
 
 #include "engine/ini_settings.h"
 #include "engine/path_helpers.h"
+#include "platform/deletion_walk.h"
 #include "platform/file_system_object.h"
 #include "platform/files.h"
 #include "platform/locations.h"
@@ -14,126 +16,222 @@
 namespace tidrex::engine {
 namespace {
 
-constexpr const char* kSystemFolders[] = {
-    "/bin",  "/boot", "/dev",  "/etc", "/home", "/lib", "/lib32", "/lib64", "/libx32",
-    "/opt",  "/proc", "/root", "/run", "/sbin", "/srv", "/sys",   "/usr",   "/var"};
+using platform::FolderIdentity;
+
+// The system trees: nothing at or below them is emptied, except below the exception that
+// some of them hold (the shared temporary folder, the user's own runtime folder).
+struct SystemTree {
+  const char* name;
+  const char* exception = nullptr;  // relative to the system root; "%u" the user's id
+};
+constexpr SystemTree kSystemTrees[] = {
+    {"usr"}, {"etc"}, {"var", "var/tmp"}, {"boot"}, {"dev"}, {"proc"}, {"sys"},
+    {"run", "run/user/%u"}, {"opt"}, {"srv"}, {"snap"}, {"bin"}, {"sbin"}, {"root"}};
 
 // The first pass may work on two folders side by side.
 constexpr unsigned kFirstPassThreads = 2;
 
-std::optional<std::string> Resolved(const std::string& path) {
-  char buffer[PATH_MAX];
-  if (!realpath(path.c_str(), buffer)) return std::nullopt;
-  return std::string(buffer);
+std::string Below(const std::string& root, const std::string& rel) {
+  return root == "/" ? "/" + rel : root + "/" + rel;
 }
 
-// `folder` is `protected_folder` or one of the folders above it (both normalised).
-bool IsSelfOrAbove(const std::string& folder, const std::string& protected_folder) {
-  if (folder == "/") return true;
-  if (protected_folder.compare(0, folder.size(), folder) != 0) return false;
-  return protected_folder.size() == folder.size() || protected_folder[folder.size()] == '/';
+std::string WithUid(std::string rel) {
+  if (auto at = rel.find("%u"); at != std::string::npos) rel.replace(at, 2, std::to_string(geteuid()));
+  return rel;
 }
 
-bool IsRefusedAbsolute(const std::string& folder, const std::vector<std::string>& system,
-                       const std::vector<std::string>& protected_folders) {
-  if (folder == "/") return true;
-  for (const std::string& s : system)
-    if (folder == s) return true;
-  for (const std::string& p : protected_folders)
-    if (IsSelfOrAbove(folder, p)) return true;
+bool Holds(const std::vector<FolderIdentity>& chain, const std::optional<FolderIdentity>& id) {
+  return id && std::find(chain.begin(), chain.end(), *id) != chain.end();
+}
+
+// The user's own homes: $HOME and the password database's entry for the running user.
+std::vector<std::string> OwnHomes() {
+  std::vector<std::string> homes{platform::HomeFolder()};
+  for (const platform::UserHome& h : platform::PasswordHomes())
+    if (h.uid == geteuid()) homes.push_back(h.home);
+  return homes;
+}
+
+// Everybody else's homes: the password database's and every folder directly below /home.
+// Homes that are the root itself or a shared temporary folder say nothing about a person.
+std::vector<std::string> OtherHomes(const std::string& root, const std::vector<FolderIdentity>& own) {
+  std::vector<std::string> paths;
+  for (const platform::UserHome& h : platform::PasswordHomes())
+    if (h.uid != geteuid()) paths.push_back(h.home);
+  const std::string home_root = Below(root, "home");
+  if (auto dir = platform::OpenNamedFolder(home_root)) {
+    platform::FileSystemObject fso;
+    if (auto folder = fso.GetFolder(*dir, home_root))
+      if (auto subs = folder->SubFolders())
+        for (const platform::FsoFolder& sub : *subs) paths.push_back(sub.Path());
+  }
+  std::vector<FolderIdentity> not_a_home;
+  for (const char* rel : {"", "tmp", "var/tmp"})
+    if (auto id = platform::IdentityOf(*rel ? Below(root, rel) : root)) not_a_home.push_back(*id);
+  if (auto id = platform::IdentityOf("/")) not_a_home.push_back(*id);
+  std::vector<std::string> homes;
+  for (std::string& p : paths) {
+    auto id = platform::IdentityOf(p);
+    if (!id || Holds(not_a_home, id) || Holds(own, id)) continue;
+    homes.push_back(std::move(p));
+  }
+  return homes;
+}
+
+// The refusal, judged on the opened folder itself: device and inode against every
+// protected folder, whatever names lead to either.
+bool IsRefused(const platform::NamedFolder& folder) {
+  const std::vector<FolderIdentity> chain = folder.Chain();
+  if (chain.empty()) return true;  // what lies above cannot be told: not safe to judge
+  const FolderIdentity self = chain.front();
+  const std::string root = platform::SystemRoot();
+
+  // At or below a system tree, unless at or below its exception.
+  auto at_or_below = [&](const std::string& path) { return Holds(chain, platform::IdentityOf(path)); };
+  for (const SystemTree& tree : kSystemTrees) {
+    if (!at_or_below(Below(root, tree.name))) continue;
+    if (tree.exception && at_or_below(Below(root, WithUid(tree.exception)))) continue;
+    return true;
+  }
+  // "lib", "lib32", "lib64", "libx32" and whatever else a system keeps its libraries in.
+  if (auto top = platform::OpenNamedFolder(root)) {
+    platform::FileSystemObject fso;
+    if (auto folder_object = fso.GetFolder(*top, root))
+      if (auto subs = folder_object->SubFolders())
+        for (const platform::FsoFolder& sub : *subs)
+          if (sub.Name().rfind("lib", 0) == 0 && at_or_below(sub.Path())) return true;
+  }
+
+  // At or above the root, the user's homes, the application folder and /home.
+  std::vector<FolderIdentity> own;
+  std::vector<std::string> above{root, Below(root, "home"), platform::ApplicationFolder()};
+  for (const std::string& home : OwnHomes()) {
+    above.push_back(home);
+    if (auto id = platform::IdentityOf(home)) own.push_back(*id);
+  }
+  for (const std::string& p : above)
+    if (Holds(platform::ChainOf(p), self)) return true;
+
+  // Other people's homes, at, above or below.
+  for (const std::string& home : OtherHomes(root, own))
+    if (at_or_below(home) || Holds(platform::ChainOf(home), self)) return true;
+
+  // A folder of somebody else's is theirs to empty. The shared temporary folders are the
+  // exception: their sticky bit keeps other users' files from us.
+  if (folder.owner() != geteuid()) {
+    for (const char* rel : {"tmp", "var/tmp"})
+      if (platform::IdentityOf(Below(root, rel)) == std::optional<FolderIdentity>(self)) return false;
+    return true;
+  }
   return false;
 }
 
-// Pass 3: the files of `folder`, then each subfolder in turn. False when a folder that
-// could not be listed ended the walk: the rest of every level is then left unvisited.
-bool WalkFiles(const platform::FsoFolder& folder, bool recurse, std::size_t& failures) {
-  auto files = folder.Files();
-  if (!files) return false;
-  // One file at a time, relative to the folder it was listed in: a folder swapped for a
-  // link meanwhile cannot redirect the deletion, and a name holding "*" or "?" is a name.
-  for (const platform::FsoFile& file : *files)
-    if (!file.Delete()) ++failures;
-  if (!recurse) return true;
-  auto folders = folder.SubFolders();
-  if (!folders) return false;
-  for (const platform::FsoFolder& sub : *folders) {
-    // A subfolder that is gone (or is no longer the folder that was listed) cannot be got:
-    // that nested walk alone returns, and this one goes on.
-    if (!sub.StillThere()) continue;
-    if (!WalkFiles(sub, true, failures)) return false;
+// A folder that does not exist (yet) is judged by its name, normalised.
+bool IsRefusedByName(const std::string& folder) {
+  const std::string path = platform::NormalizePathText(folder);
+  const std::string root = platform::SystemRoot();
+  auto at_or_below = [&](const std::string& top) {
+    return top == "/" || path == top || path.rfind(top + "/", 0) == 0;
+  };
+  for (const SystemTree& tree : kSystemTrees) {
+    if (!at_or_below(Below(root, tree.name))) continue;
+    if (tree.exception && at_or_below(Below(root, WithUid(tree.exception)))) continue;
+    return true;
   }
-  return true;
+  // Any first-level folder whose name starts with "lib".
+  if (path.rfind(Below(root, "lib"), 0) == 0) return true;
+  std::vector<std::string> above{root, Below(root, "home"),
+                                 platform::NormalizePathText(platform::ApplicationFolder())};
+  for (const std::string& home : OwnHomes()) above.push_back(platform::NormalizePathText(home));
+  for (const std::string& p : above)
+    if (path == "/" || p == path || p.rfind(path + "/", 0) == 0) return true;
+  return false;
 }
 
 }  // namespace
 
 bool IsFolderRefusedForEmptying(const std::string& folder) {
   if (folder.empty() || folder.front() != '/') return true;
-  std::vector<std::string> system;
-  for (const char* s : kSystemFolders) {
-    system.emplace_back(s);
-    // On a merged system /bin is /usr/bin: the folder it stands for is refused as well.
-    if (auto r = Resolved(s); r && *r != s) system.push_back(*r);
-  }
-  std::vector<std::string> protected_folders;
-  for (const std::string& p : {platform::HomeFolder(), platform::ApplicationFolder()}) {
-    if (p.empty() || p.front() != '/') continue;
-    protected_folders.push_back(platform::NormalizePathText(p));
-    if (auto r = Resolved(p)) protected_folders.push_back(*r);
-  }
-  if (IsRefusedAbsolute(platform::NormalizePathText(folder), system, protected_folders))
-    return true;
-  if (auto r = Resolved(folder); r && IsRefusedAbsolute(*r, system, protected_folders))
-    return true;
-  return false;
+  platform::NamedFolderError why;
+  if (auto named = platform::OpenNamedFolder(folder, &why)) return IsRefused(*named);
+  return why == platform::NamedFolderError::kForeignLink || IsRefusedByName(folder);
 }
 
 bool DeleteFilesRecursive(const std::string& folder_path, bool recurse) {
   platform::FileSystemObject fso;
   auto folder = fso.GetFolder(folder_path);
   if (!folder) return false;
-  std::size_t failures = 0;
-  return WalkFiles(*folder, recurse, failures);
+  auto named = platform::OpenNamedFolder(folder->Path());
+  if (!named) return false;
+  if (!recurse) {
+    auto files = folder->Files();
+    if (!files) return false;
+    for (const platform::FsoFile& file : *files) file.Delete();
+    return true;
+  }
+  platform::DeletionRules files_only;
+  files_only.folders = false;
+  files_only.sorted = true;
+  return !platform::DeleteInFolder(named->fd(), platform::Selection::All(), files_only).ended_early;
 }
 
 EmptyingReport EmptyFolder(const std::string& folder) {
   EmptyingReport report;
-  if (IsFolderRefusedForEmptying(folder)) {
+  if (folder.empty() || folder.front() != '/') {
     report.refused = true;
     return report;
   }
-  // Every pass works on the folder the name resolves to now, so that nothing in the named
-  // path can be swapped for a link while they run. A missing folder has nothing to delete.
-  auto resolved = Resolved(folder);
-  if (!resolved) return report;
-  platform::FileSystemObject fso;
-  auto folder_object = fso.GetFolder(*resolved);
-  if (!folder_object) return report;
+  // The folder is opened once; the refusal judges that open folder and every pass works
+  // from it, so nothing in the named path can be swapped meanwhile. A missing folder has
+  // nothing to delete.
+  platform::NamedFolderError why;
+  auto named = platform::OpenNamedFolder(folder, &why);
+  if (!named) {
+    report.refused = why == platform::NamedFolderError::kForeignLink;
+    return report;
+  }
+  if (IsRefused(*named)) {
+    report.refused = true;
+    return report;
+  }
   report.found = true;
-  const std::string working = *resolved == "/" ? "/" : *resolved + "/";
-  report.working_folder = working;
+  const std::string normal = platform::NormalizePathText(folder);
+  report.working_folder = normal == "/" ? "/" : normal + "/";
 
-  // First pass: everything directly inside, as far as it can go.
-  report.first_pass_left = platform::DeletePathParallel(working + "*.*", kFirstPassThreads);
+  // First pass: everything directly inside, as far as it can go; read-only folders of the
+  // user's own are opened up, as the shell deletion removes read-only items.
+  platform::DeletionRules first;
+  first.threads = kFirstPassThreads;
+  first.open_up_top = true;
+  report.first_pass_left = platform::DeleteInFolder(named->fd(), platform::Selection::All(), first).left;
 
   // Second pass: each remaining subfolder, not forced.
-  if (auto folders = folder_object->SubFolders()) {
-    for (const platform::FsoFolder& sub : *folders) {
-      platform::FileSystemObject fresh;
-      if (!fresh.DeleteFolder(working + sub.Name())) ++report.second_pass_failures;
-    }
-  }
+  platform::FileSystemObject fso;
+  if (auto folder_object = fso.GetFolder(*named, folder))
+    if (auto folders = folder_object->SubFolders())
+      for (const platform::FsoFolder& sub : *folders) {
+        platform::FileSystemObject fresh;
+        if (!fresh.DeleteFolder(sub)) ++report.second_pass_failures;
+      }
 
   // Third pass: file by file; the folders that survived stay.
-  if (auto again = fso.GetFolder(working))
-    report.third_pass_ended_early = !WalkFiles(*again, true, report.third_pass_failures);
-  else
-    report.third_pass_ended_early = true;
+  platform::DeletionRules third;
+  third.folders = false;
+  third.sorted = true;
+  third.open_up_top = true;
+  const platform::DeletionResult files = platform::DeleteInFolder(named->fd(), platform::Selection::All(), third);
+  report.third_pass_failures = files.left;
+  report.third_pass_ended_early = files.ended_early;
   return report;
 }
 
 void EmptyTempFolder() { EmptyFolder(TempFolder()); }
 
-void EmptyUserFolder() { EmptyFolder(ReadIniValue(ConfigFilePath(), "User", "sFile0", "0")); }
+void EmptyUserFolder() {
+  // A value longer than a read may carry is unset: its first characters name another folder.
+  const std::string folder = ReadIniValueWhole(ConfigFilePath(), "User", "sFile0", "0");
+  if (folder.size() > kLongestIniValue) return;
+  EmptyFolder(folder);
+}
 
 }  // namespace tidrex::engine

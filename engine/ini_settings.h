@@ -1,6 +1,7 @@
 // Module INISettings: every access to "Clean.ini".
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,9 @@ namespace tidrex::engine {
 
 // Application folder + "Clean.ini", computed afresh on every call.
 std::string ConfigFilePath();
+
+// The longest value a read carries; a longer one comes back cut.
+inline constexpr std::size_t kLongestIniValue = 254;
 
 // The value, at most 254 characters, or `fallback` when file, section or key is missing.
 std::string ReadIniValue(const std::string& file, const std::string& section,
@@ -17,8 +21,15 @@ std::string ReadIniValue(const std::string& file, const std::string& section,
 void WriteIniValue(const std::string& file, const std::string& section,
                    const std::string& key, const std::string& value);
 
+// The value as stored, however long. For what a deletion acts on or a rewrite carries
+// over, where a cut value would name something else.
+std::string ReadIniValueWhole(const std::string& file, const std::string& section,
+                              const std::string& key, const std::string& fallback = "0");
+
 // "sFile0" up to "sFile1000" in order, ending at the first "" or "0".
 std::vector<std::string> ReadIniList(const std::string& file, const std::string& section);
+// The same list with every value as stored, however long.
+std::vector<std::string> ReadIniListWhole(const std::string& file, const std::string& section);
 
 // The list key for an index: "sFile" + the decimal index.
 std::string ListKey(std::size_t index);

@@ -5,16 +5,18 @@
 
 namespace tidrex::engine {
 
-std::vector<std::string> LoadInternetKeepList() { return ReadIniList(ConfigFilePath(), "Internet"); }
+// A kept URL is matched whole: cut, it would match nothing and its entries would go.
+std::vector<std::string> LoadInternetKeepList() { return ReadIniListWhole(ConfigFilePath(), "Internet"); }
 
 void SaveInternetKeepList(const std::vector<std::string>& entries) {
   const std::string file = ConfigFilePath();
   // What the rebuilt file carries over; a missing key reads "0" and is written back as "0".
-  const std::string user_folder = ReadIniValue(file, "User", "sFile0", "0");
+  // Values are carried over whole: a cut one written back would be lost for good.
+  const std::string user_folder = ReadIniValueWhole(file, "User", "sFile0", "0");
   const std::string temp = ReadIniValue(file, "Delete", "Temp", "0");
   const std::string internet = ReadIniValue(file, "Delete", "Temporary Internet Files", "0");
   const std::string user = ReadIniValue(file, "Delete", "User", "0");
-  const std::vector<std::string> cookies = ReadIniList(file, "Cookies");
+  const std::vector<std::string> cookies = ReadIniListWhole(file, "Cookies");
 
   std::vector<platform::ProfileWrite> writes;
   writes.reserve(4 + entries.size() + cookies.size());

@@ -16,7 +16,6 @@
 #include <system_error>
 #include <unordered_set>
 
-#include "platform/files.h"
 
 namespace tidrex::platform {
 namespace {
@@ -431,15 +430,9 @@ std::size_t DeleteCookieFolderPath(const std::string& path) {
   if (name.empty()) return 1;  // the folder itself stays
   if (name.find('/') != std::string::npos) return 0;  // names nothing: entries hold nothing
   const std::vector<CookieStore> stores = FindCookieStores();
-  std::vector<std::string> chosen;
-  if (name.find_first_of("*?") != std::string::npos) {
-    for (const std::string& site : ListCookieSites(stores).sites) {
-      if (WildcardMatch(name, site)) chosen.push_back(site);
-    }
-  } else {
-    chosen.push_back(AsciiLower(name));
-  }
-  if (chosen.empty()) return 0;
+  // A site's name is a name: "*" and "?" are characters of it, never a pattern, or a site
+  // named "*" would take every cookie with it.
+  const std::vector<std::string> chosen{AsciiLower(name)};
   DeleteCookieSites(stores, chosen);
   const std::vector<std::string> after = ListCookieSites(stores).sites;
   return static_cast<std::size_t>(std::count_if(chosen.begin(), chosen.end(), [&](const auto& s) {

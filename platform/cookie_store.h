@@ -34,9 +34,9 @@ std::vector<std::string> ListCookieFolder();
 // store holding it was left (browser running, store locked) or the write failed.
 bool DeleteCookieFolderEntry(const std::string& name);
 
-// DeletePath for a path below the cookie folder: "<folder>/<name>" deletes that site,
-// a wildcard name ("*", "*.*", "*.co.uk") every listed site it matches. The folder itself
-// cannot be removed. Returns the number of entries that could not be deleted.
+// DeletePath for a path below the cookie folder: "<folder>/<name>" deletes that site and
+// no other; "*" and "?" in a name are taken literally. The folder itself cannot be
+// removed. Returns the number of entries that could not be deleted.
 std::size_t DeleteCookieFolderPath(const std::string& path);
 
 // ---- The layer below, for the routines above and for tests. ----

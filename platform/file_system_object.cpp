@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/deletion_walk.h"
+#include "platform/files.h"
+
 namespace tidrex::platform {
 
 struct FsoHandle {
@@ -110,38 +113,17 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
-bool IsReadOnly(mode_t mode) { return !S_ISLNK(mode) && (mode & S_IWUSR) == 0; }
-
-// Deletes `name` in `parent_fd`, a folder on filesystem `dev`, not forced; stops at the
-// first failure.
-bool DeleteFolderAt(int parent_fd, const std::string& name, dev_t dev) {
-  int fd = openat(parent_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+// The deletion without force: a read-only item (its owner has no write bit, the stand-in
+// for the read-only attribute) or any other failure ends it, leaving what was not reached.
+bool DeleteFolderAt(int parent_fd, const std::string& name, dev_t dev, ino_t ino) {
+  int fd = openat(parent_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  FsoHandle self(fd);
-  EntryInfo info = StatFd(fd);
-  // A read-only folder is refused before anything in it is touched.
-  if (!info.ok || info.dev != dev || info.mount_root || IsReadOnly(info.mode)) return false;
-
-  std::vector<std::string> names;
-  if (!ReadNames(fd, names)) return false;
-  std::vector<std::string> folders;
-  for (const std::string& n : names) {
-    EntryInfo e = StatAt(fd, n.c_str(), 0);
-    if (!e.ok) {
-      if (errno == ENOENT) continue;  // gone meanwhile
-      return false;
-    }
-    if (e.mount_root || e.dev != dev) return false;
-    if (S_ISDIR(e.mode)) {
-      folders.push_back(n);
-      continue;
-    }
-    if (IsReadOnly(e.mode)) return false;
-    if (unlinkat(fd, n.c_str(), 0) != 0 && errno != ENOENT) return false;
-  }
-  for (const std::string& n : folders)
-    if (!DeleteFolderAt(fd, n, dev)) return false;
-  return unlinkat(parent_fd, name.c_str(), AT_REMOVEDIR) == 0;
+  FsoHandle parent(fd);
+  DeletionRules rules;
+  rules.forced = false;
+  rules.stop_at_failure = true;
+  rules.sorted = true;
+  return DeleteInFolder(fd, Selection::Folder(name, dev, ino), rules).left == 0;
 }
 
 }  // namespace
@@ -175,7 +157,10 @@ std::string NormalizePathText(const std::string& path) {
 
 bool FsoFile::Delete() const {
   if (!parent_) return false;
-  return unlinkat(parent_->fd, name_.c_str(), 0) == 0;
+  int fd = openat(parent_->fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  FsoHandle dir(fd);
+  return RemoveFileAt(fd, name_, /*may_open_up=*/false);
 }
 
 std::shared_ptr<const FsoHandle> FsoFolder::Open() const {
@@ -250,6 +235,19 @@ std::optional<FsoFolder> FileSystemObject::GetFolder(const std::string& path) co
   return folder;
 }
 
+std::optional<FsoFolder> FileSystemObject::GetFolder(const NamedFolder& named, const std::string& path) const {
+  int fd = dup(named.fd());
+  if (fd < 0) return std::nullopt;
+  FsoFolder folder;
+  folder.self_ = std::make_shared<const FsoHandle>(fd);
+  folder.dev_ = named.identity().dev;
+  folder.ino_ = named.identity().ino;
+  folder.path_ = NormalizePathText(path);
+  const auto slash = folder.path_.rfind('/');
+  folder.name_ = slash == std::string::npos ? folder.path_ : folder.path_.substr(slash + 1);
+  return folder;
+}
+
 bool FileSystemObject::DeleteFolder(const std::string& path) const {
   if (path.empty() || path.front() != '/') return false;
   const std::vector<std::string> parts = SplitComponents(NormalizePathText(path));
@@ -258,9 +256,17 @@ bool FileSystemObject::DeleteFolder(const std::string& path) const {
   if (parent < 0) return false;
   FsoHandle parent_handle(parent);
   EntryInfo parent_info = StatFd(parent);
-  if (!parent_info.ok) return false;
-  // The named folder must be on its parent's filesystem: a mount point is not deleted into.
-  return DeleteFolderAt(parent, parts.back(), parent_info.dev);
+  EntryInfo info = StatAt(parent, parts.back().c_str(), 0);
+  // The named folder must be a folder on its parent's filesystem: a mount point is not
+  // deleted into, a link is not a folder.
+  if (!parent_info.ok || !info.ok || !S_ISDIR(info.mode) || info.dev != parent_info.dev || info.mount_root)
+    return false;
+  return DeleteFolderAt(parent, parts.back(), info.dev, info.ino);
+}
+
+bool FileSystemObject::DeleteFolder(const FsoFolder& folder) const {
+  if (!folder.parent_) return false;
+  return DeleteFolderAt(folder.parent_->fd, folder.name_, folder.dev_, folder.ino_);
 }
 
 }  // namespace tidrex::platform

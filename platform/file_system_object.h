@@ -1,7 +1,8 @@
 // The file-system object: folders with their files and subfolders, and folder deletion
 // without force, with the semantics the cleaning passes rely on.
 //
-// Safety rules, stronger than the original object's:
+// Its deletions are those of the one deletion walk (platform/deletion_walk.h). Safety
+// rules, stronger than the original object's:
 // - No symbolic link is ever followed, not even in the path handed to GetFolder or
 //   DeleteFolder: every component is opened with O_NOFOLLOW. Callers resolve the folder
 //   they were given (realpath) before they start. A link inside a folder is listed as a
@@ -25,8 +26,9 @@
 
 namespace tidrex::platform {
 
-// An open folder descriptor (O_PATH), shared by the objects found inside it.
+// An open folder descriptor, shared by the objects found inside it.
 struct FsoHandle;
+class NamedFolder;
 
 class FsoFile {
  public:
@@ -87,6 +89,12 @@ class FileSystemObject {
   // listed or an item that cannot be removed, a mount point inside, and a path that is not
   // a folder (a link to one included) or is itself a mount point. True when it is gone.
   bool DeleteFolder(const std::string& path) const;
+
+  // The folder object of a folder already opened by name; `path` is what it was named.
+  std::optional<FsoFolder> GetFolder(const NamedFolder& named, const std::string& path) const;
+  // DeleteFolder of a listed subfolder, relative to the folder it was listed in: nothing
+  // is looked up by path again.
+  bool DeleteFolder(const FsoFolder& folder) const;
 };
 
 // "/a//b/./c/../d/" -> "/a/b/d". ".." above "/" stays at "/". A relative path is

@@ -7,10 +7,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <climits>
+#include <deque>
 #include <fstream>
 #include <sstream>
 
 #include "platform/cookie_store.h"
+#include "platform/deletion_walk.h"
 #include "platform/locations.h"
 
 namespace tidrex::platform {
@@ -69,21 +72,8 @@ void SplitLast(const std::string& path, std::string& dir, std::string& name) {
   name = path.substr(slash + 1);
 }
 
-// Statistics of an entry without following it, with whether it is the root of a mount
-// (this also catches bind mounts of the same filesystem, which share the device number).
-bool StatEntry(int dirfd, const char* name, struct stat& st, bool& mount_root) {
-  struct statx sx;
-  mount_root = false;
-  if (statx(dirfd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_INO, &sx) == 0) {
-    if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-    mount_root = (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
-    return true;
-  }
-  return fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-std::vector<std::pair<std::string, unsigned char>> ReadNames(int dirfd) {
-  std::vector<std::pair<std::string, unsigned char>> names;
+std::vector<std::string> ReadNames(int dirfd) {
+  std::vector<std::string> names;
   int dup_fd = dup(dirfd);
   if (dup_fd < 0) return names;
   DIR* d = fdopendir(dup_fd);
@@ -93,46 +83,37 @@ std::vector<std::pair<std::string, unsigned char>> ReadNames(int dirfd) {
   }
   while (dirent* e = readdir(d)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    names.emplace_back(e->d_name, e->d_type);
+    names.emplace_back(e->d_name);
   }
   closedir(d);
   return names;
 }
 
-size_t DeleteAt(int parentfd, const std::string& name, dev_t parent_dev, unsigned char type_hint);
-
-// Deletes everything inside the open folder `fd`; returns what was left.
-size_t EmptyOpenFolder(int fd, dev_t dev) {
-  size_t left = 0;
-  for (const auto& [name, type] : ReadNames(fd)) left += DeleteAt(fd, name, dev, type);
-  return left;
+std::optional<FolderIdentity> IdentityOfFd(int fd, uid_t* owner = nullptr) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  if (owner) *owner = st.st_uid;
+  return FolderIdentity{st.st_dev, st.st_ino};
 }
 
-size_t DeleteAt(int parentfd, const std::string& name, dev_t parent_dev, unsigned char type_hint) {
-  if (type_hint != DT_DIR) {
-    // Files and links (a link is removed as a link) go with one call.
-    if (unlinkat(parentfd, name.c_str(), 0) == 0 || errno == ENOENT) return 0;
-    if (errno != EISDIR && errno != EPERM) return 1;
+std::vector<FolderIdentity> ChainOfFd(int fd) {
+  std::vector<FolderIdentity> chain;
+  int cur = dup(fd);
+  // PATH_MAX bounds how deep a folder anybody could name sits.
+  for (int depth = 0; cur >= 0 && depth < PATH_MAX; ++depth) {
+    auto id = IdentityOfFd(cur);
+    if (!id) break;
+    if (!chain.empty() && chain.back() == *id) {  // ".." of the root is the root
+      close(cur);
+      return chain;
+    }
+    chain.push_back(*id);
+    int up = openat(cur, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    close(cur);
+    cur = up;
   }
-  struct stat st;
-  bool mount_root = false;
-  if (!StatEntry(parentfd, name.c_str(), st, mount_root)) return errno == ENOENT ? 0 : 1;
-  if (!S_ISDIR(st.st_mode))  // a folder swapped for a link or file meanwhile: remove just that
-    return unlinkat(parentfd, name.c_str(), 0) == 0 || errno == ENOENT ? 0 : 1;
-  // Another filesystem mounted here is not ours to empty: leave it standing.
-  if (st.st_dev != parent_dev || mount_root) return 1;
-  int fd = openat(parentfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? 0 : 1;
-  struct stat opened;
-  // Swapped for another folder between the look and the open: not the one we meant.
-  if (fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
-    close(fd);
-    return 1;
-  }
-  size_t left = EmptyOpenFolder(fd, st.st_dev);
-  close(fd);
-  if (unlinkat(parentfd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) ++left;
-  return left;
+  if (cur >= 0) close(cur);
+  return {};
 }
 
 }  // namespace
@@ -212,7 +193,7 @@ bool AnyEntryMatches(const std::string& path) {
   if (fd < 0) return false;
   bool found = false;
   for (const auto& entry : ReadNames(fd))
-    if (WildcardMatch(name, entry.first)) {
+    if (WildcardMatch(name, entry)) {
       found = true;
       break;
     }
@@ -220,7 +201,7 @@ bool AnyEntryMatches(const std::string& path) {
   return found;
 }
 
-size_t DeletePath(const std::string& raw) {
+size_t DeletePath(const std::string& raw, unsigned threads) {
   // The cookie folder lives in the browsers' cookie stores, not on disk.
   if (IsCookieFolderPath(raw)) return DeleteCookieFolderPath(raw);
   if (raw.empty() || raw[0] != '/') return 0;
@@ -230,24 +211,99 @@ size_t DeletePath(const std::string& raw) {
   std::string dir, name;
   SplitLast(path, dir, name);
   if (name == "." || name == "..") return 1;
-  // The named folder is opened as named (links in the named path are the user's own words);
-  // below it nothing is followed.
-  int dirfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirfd < 0) return 0;
+  auto folder = OpenNamedFolder(dir);
+  if (!folder) return 0;
+  DeletionRules rules;
+  rules.threads = threads;
+  const Selection which = HasWildcard(name) ? Selection::Pattern(name) : Selection::Name(name);
+  return DeleteInFolder(folder->fd(), which, rules).left;
+}
+
+NamedFolder::~NamedFolder() {
+  if (fd_ >= 0) close(fd_);
+}
+
+std::vector<FolderIdentity> NamedFolder::Chain() const { return ChainOfFd(fd_); }
+
+std::optional<NamedFolder> OpenNamedFolder(const std::string& path, NamedFolderError* why) {
+  NamedFolderError ignored;
+  NamedFolderError& error = why ? *why : ignored;
+  error = NamedFolderError::kMissing;
+  if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos) return std::nullopt;
+  // What is left to resolve, as components; a link's target is put in front of it.
+  std::deque<std::string> rest;
+  auto push_front_components = [&rest](const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t i = 0;
+    while (i <= text.size()) {
+      std::size_t j = text.find('/', i);
+      if (j == std::string::npos) j = text.size();
+      if (j > i) parts.push_back(text.substr(i, j - i));
+      i = j + 1;
+    }
+    rest.insert(rest.begin(), parts.begin(), parts.end());
+  };
+  push_front_components(path);
+  int cur = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  int links = 0;
+  const uid_t me = geteuid();
+  while (cur >= 0 && !rest.empty()) {
+    const std::string part = std::move(rest.front());
+    rest.pop_front();
+    if (part == ".") continue;
+    struct stat st;
+    if (part != ".." && fstatat(cur, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+      if (st.st_uid != me && st.st_uid != 0) {
+        error = NamedFolderError::kForeignLink;
+        close(cur);
+        return std::nullopt;
+      }
+      std::string target(PATH_MAX, '\0');
+      ssize_t n = readlinkat(cur, part.c_str(), target.data(), target.size());
+      if (n <= 0 || n >= static_cast<ssize_t>(target.size()) || ++links > 40) break;
+      target.resize(static_cast<std::size_t>(n));
+      push_front_components(target);
+      if (target[0] == '/') {
+        close(cur);
+        cur = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+      }
+      continue;
+    }
+    int next = openat(cur, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0 && errno == ENOTDIR) error = NamedFolderError::kNotAFolder;
+    close(cur);
+    cur = next;
+  }
+  if (cur < 0 || !rest.empty()) {
+    if (cur >= 0) close(cur);
+    return std::nullopt;
+  }
+  int fd = openat(cur, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  close(cur);
+  if (fd < 0) return std::nullopt;
+  uid_t owner = 0;
+  auto id = IdentityOfFd(fd, &owner);
+  if (!id) {
+    close(fd);
+    return std::nullopt;
+  }
+  error = NamedFolderError::kNone;
+  return NamedFolder(fd, *id, owner);
+}
+
+std::optional<FolderIdentity> IdentityOf(const std::string& path) {
   struct stat st;
-  if (fstat(dirfd, &st) != 0) {
-    close(dirfd);
-    return 1;
-  }
-  size_t left = 0;
-  if (HasWildcard(name)) {
-    for (const auto& [entry, type] : ReadNames(dirfd))
-      if (WildcardMatch(name, entry)) left += DeleteAt(dirfd, entry, st.st_dev, type);
-  } else {
-    left = DeleteAt(dirfd, name, st.st_dev, DT_UNKNOWN);
-  }
-  close(dirfd);
-  return left;
+  if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  return FolderIdentity{st.st_dev, st.st_ino};
+}
+
+std::vector<FolderIdentity> ChainOf(const std::string& path) {
+  if (path.empty()) return {};
+  int fd = open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return {};
+  auto chain = ChainOfFd(fd);
+  close(fd);
+  return chain;
 }
 
 }  // namespace tidrex::platform

@@ -2,6 +2,9 @@
 // mount points of the mount table.
 #pragma once
 
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,22 +34,54 @@ bool WildcardMatch(const std::string& pattern, const std::string& name);
 bool AnyEntryMatches(const std::string& path);
 
 // Deletes what `path` names: a file, a link (as a link) or a folder with everything in it;
-// a wildcard in the last component deletes every matching entry of that folder. It never
-// follows a symbolic link below the named folder, never descends into another mounted
-// filesystem, and works relative to open folder descriptors so that a folder swapped for a
-// link meanwhile cannot redirect it. What cannot be deleted is left; nothing is reported.
-// Returns the number of entries that could not be removed, for tests.
-std::size_t DeletePath(const std::string& path);
+// a wildcard in the last component deletes every matching entry of that folder. The folder
+// part is found as OpenNamedFolder finds it; below it the deletion walk's rules hold (no
+// link followed, no other filesystem entered). `threads` share the matching entries. What
+// cannot be deleted is left; nothing is reported. Returns the number of entries that could
+// not be removed, for tests.
+std::size_t DeletePath(const std::string& path, unsigned threads = 1);
 
-}  // namespace tidrex::platform
+// A folder by device and inode: what the refusals compare, whatever names lead to it.
+struct FolderIdentity {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool operator==(const FolderIdentity&) const = default;
+};
 
-namespace tidrex::platform {
+// A folder found once by its path and held open (for reading), so that what is judged is
+// what is worked on: nothing is looked up by path again.
+class NamedFolder {
+ public:
+  NamedFolder(int fd, FolderIdentity id, uid_t owner) : fd_(fd), id_(id), owner_(owner) {}
+  NamedFolder(NamedFolder&& o) noexcept : fd_(o.fd_), id_(o.id_), owner_(o.owner_) { o.fd_ = -1; }
+  NamedFolder& operator=(NamedFolder&&) = delete;
+  NamedFolder(const NamedFolder&) = delete;
+  ~NamedFolder();
 
-// DeletePath with the work shared among `threads` threads (the caller's among them):
-// folders are emptied side by side, each removed once everything in it is gone. The same
-// guarantees hold, and one more: no component of `path` may be a link (the caller passes a
-// resolved path), so the named folder cannot be swapped for one either. Returns the number
-// of entries that could not be removed. Defined in files_parallel.cpp.
-std::size_t DeletePathParallel(const std::string& path, unsigned threads);
+  int fd() const { return fd_; }
+  const FolderIdentity& identity() const { return id_; }
+  uid_t owner() const { return owner_; }
+  // This folder and every folder above it up to the root, nearest first, reached through
+  // ".." from the descriptor. Empty when a folder above cannot be reached.
+  std::vector<FolderIdentity> Chain() const;
+
+ private:
+  int fd_;
+  FolderIdentity id_;
+  uid_t owner_;
+};
+
+enum class NamedFolderError { kNone, kMissing, kForeignLink, kNotAFolder };
+
+// Opens the folder an absolute path names, resolving ".", ".." and links as the kernel
+// does, except that a link owned neither by the running user nor by root is not followed
+// (the protected-symlinks rule, whatever the system's setting): `why` says kForeignLink.
+std::optional<NamedFolder> OpenNamedFolder(const std::string& path, NamedFolderError* why = nullptr);
+
+// The identity of the folder a path names, links followed; nothing when there is none.
+std::optional<FolderIdentity> IdentityOf(const std::string& path);
+
+// The chain (as NamedFolder::Chain) of the folder a path names, links followed.
+std::vector<FolderIdentity> ChainOf(const std::string& path);
 
 }  // namespace tidrex::platform

@@ -17,6 +17,8 @@ std::mutex g_mutex;
 std::string g_app_folder_override;
 std::string g_mount_table_override;
 std::string g_sysfs_override;
+std::string g_system_root_override;
+std::string g_password_file_override;
 
 std::string Locked(const std::string& value) {
   std::lock_guard<std::mutex> lock(g_mutex);
@@ -99,6 +101,49 @@ std::string MountTablePath() {
 std::string SysfsRoot() {
   std::string o = Locked(g_sysfs_override);
   return o.empty() ? "/sys" : o;
+}
+
+std::string SystemRoot() {
+  std::string o = Locked(g_system_root_override);
+  return o.empty() ? "/" : o;
+}
+
+std::vector<UserHome> PasswordHomes() {
+  std::vector<UserHome> homes;
+  if (std::string file = Locked(g_password_file_override); !file.empty()) {
+    // name:password:uid:gid:gecos:home:shell
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+      std::vector<std::string> f;
+      for (std::size_t i = 0, j; i <= line.size(); i = j + 1) {
+        j = line.find(':', i);
+        if (j == std::string::npos) j = line.size();
+        f.push_back(line.substr(i, j - i));
+      }
+      if (f.size() >= 6 && !f[5].empty() && f[5][0] == '/')
+        homes.push_back({static_cast<uid_t>(std::strtoul(f[2].c_str(), nullptr, 10)), WithoutTrailingSlash(f[5])});
+    }
+    return homes;
+  }
+  // getpwent keeps its place in process-wide state.
+  static std::mutex pw_mutex;
+  std::lock_guard<std::mutex> lock(pw_mutex);
+  setpwent();
+  while (const passwd* pw = getpwent())
+    if (pw->pw_dir && pw->pw_dir[0] == '/') homes.push_back({pw->pw_uid, WithoutTrailingSlash(pw->pw_dir)});
+  endpwent();
+  return homes;
+}
+
+void SetPasswordFileForTesting(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_password_file_override = path;
+}
+
+void SetSystemRootForTesting(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_system_root_override = WithoutTrailingSlash(path);
 }
 
 void SetApplicationFolderForTesting(const std::string& folder) {

@@ -3,8 +3,11 @@
 // the machine goes through here, so a test can point every one of them at a sandbox.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tidrex::platform {
 
@@ -37,9 +40,22 @@ std::string MountTablePath();
 // The sysfs root that removable-device lookups read (normally /sys).
 std::string SysfsRoot();
 
+// The root of the system tree that the emptying refusals name (normally "/", with no
+// trailing "/" except for that).
+std::string SystemRoot();
+
+// The home folders of the password database (normally through getpwent), with their users.
+struct UserHome {
+  uid_t uid;
+  std::string home;
+};
+std::vector<UserHome> PasswordHomes();
+
 // Test seams. An empty text restores the real location.
 void SetApplicationFolderForTesting(const std::string& folder);
 void SetMountTableForTesting(const std::string& path);
 void SetSysfsRootForTesting(const std::string& path);
+void SetSystemRootForTesting(const std::string& path);
+void SetPasswordFileForTesting(const std::string& path);  // a file in passwd(5) format
 
 }  // namespace tidrex::platform

@@ -1,6 +1,5 @@
 #include "screens/form3a.h"
 
-#include "engine/ini_settings.h"
 #include "engine/internet_delete.h"
 #include "engine/internet_keep_list.h"
 #include "screens/form2.h"
@@ -67,7 +66,8 @@ void Form3a::LoadContent() { Fill(); }
 void Form3a::Fill() {
   // One batch per list: a cache of tens of thousands of entries must not repaint per entry.
   const std::vector<std::string> listing = engine::ListCacheEntries();
-  List2.AddItems(engine::ReadIniList(engine::ConfigFilePath(), "Internet"));
+  // Whole, as the clean matches them: a cut entry saved back would lose the kept URL.
+  List2.AddItems(engine::LoadInternetKeepList());
   // A kept entry still in the cache is listed in both lists.
   List1.AddItems(listing);
   ShowCounts();

@@ -49,9 +49,11 @@ FrmUser::FrmUser()
 void FrmUser::LoadContent() {
   drive_ = Drive1.Drive();
   File1.SetPath(Dir1.Path());
-  const std::string stored = engine::ReadIniValue(engine::ConfigFilePath(), "User", "sFile0", "0");
-  // A stored folder that is gone, or on a drive that is not ready, leaves the tree where it is.
-  if (!IsUnset(stored) && Dir1.SetPath(stored)) File1.SetPath(Dir1.Path());
+  const std::string stored = engine::ReadIniValueWhole(engine::ConfigFilePath(), "User", "sFile0", "0");
+  // A stored folder that is gone, or on a drive that is not ready, leaves the tree where it
+  // is; so does one too long to be cleaned, lest "Save" store what its cut names.
+  if (!IsUnset(stored) && stored.size() <= engine::kLongestIniValue && Dir1.SetPath(stored))
+    File1.SetPath(Dir1.Path());
 }
 
 std::string FrmUser::StatusText() {
@@ -73,6 +75,11 @@ void FrmUser::DriveChanged() {
 
 void FrmUser::Save() {
   const std::string folder = Dir1.Path();
+  // Read back, a longer path would be cut and name another folder: it is never stored.
+  if (folder.size() > engine::kLongestIniValue) {
+    forms::MsgBox(kLongFolderText, forms::kMbInformationOk, kRefusedFolderTitle);
+    return;
+  }
   // Storing a folder that the clean refuses would let the user believe it is cleaned.
   if (engine::IsFolderRefusedForEmptying(folder)) {
     forms::MsgBox(kRefusedFolderText, forms::kMbInformationOk, kRefusedFolderTitle);

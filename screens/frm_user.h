@@ -10,6 +10,10 @@ inline constexpr const char* kRefusedFolderText =
     "This folder cannot be cleaned: emptying it would damage your system or this program. "
     "Please choose a folder that holds only files you want deleted.";
 inline constexpr const char* kRefusedFolderTitle = "Varnok Info.....";
+// What it says when the folder's path is too long to be stored and cleaned safely.
+inline constexpr const char* kLongFolderText =
+    "This folder's path is too long to be stored: it may be at most 254 characters. "
+    "Please choose a folder with a shorter path.";
 
 class FrmUser : public Page {
  public:

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/ini_settings.h"
+#include "platform/locations.h"
 #include "tests/platform/fs_fixtures.h"
 
 namespace tidrex::engine {
@@ -189,11 +190,61 @@ TEST_F(RefusalTest, SystemFoldersUnsetAndRelativeNamesAreRefused) {
         "/usr/", "/var", "/var/.", "/usr/../etc", "//etc//", "/tmp/..", "", "0", "0/", "/0/..",
         "temp", "./temp", "../temp", "~/tmp", " /tmp"})
     EXPECT_TRUE(IsFolderRefusedForEmptying(folder)) << '"' << folder << '"';
-  EXPECT_FALSE(IsFolderRefusedForEmptying("/usr/local"));
   EXPECT_FALSE(IsFolderRefusedForEmptying("/var/tmp"));
+  EXPECT_FALSE(IsFolderRefusedForEmptying("/var/tmp/not-made-yet"));
+  EXPECT_TRUE(IsFolderRefusedForEmptying("/usr/local/not-made-yet")) << "judged by its name";
   // Where /bin is a link (merged /usr), the folder it stands for is as vital.
   char buffer[PATH_MAX];
   if (realpath("/bin", buffer) && std::string(buffer) != "/bin") EXPECT_TRUE(IsFolderRefusedForEmptying(buffer));
+}
+
+// A sandbox stands in for the system tree: every folder below it is really tried, and
+// nothing of it may go.
+TEST_F(RefusalTest, TheWholeSystemTreeAndOtherPeoplesHomesAreRefusedWhereverTheyAreNamedFrom) {
+  const std::string uid = std::to_string(geteuid());
+  const std::vector<std::string> refused = {
+      "usr/local", "usr/share/doc", "etc/ssh", "var", "var/lib", "var/log", "boot/efi", "dev/shm",
+      "opt/tool", "srv/www", "snap/core", "bin", "sbin", "lib", "lib64", "libexec", "root/junk",
+      "run", "run/lock", "run/user", "run/user/4242", "home", "home/alice", "home/alice/Downloads",
+      "elsewhere/people/bob", "elsewhere/people/bob/cache", "elsewhere/people"};
+  const std::vector<std::string> allowed = {"var/tmp", "var/tmp/mine", "run/user/" + uid,
+                                            "run/user/" + uid + "/cache", "tmp", "tmp/mine",
+                                            "home/me/Downloads"};
+  for (const auto& rel : refused) File("sys/" + rel + "/keep", "keep");
+  for (const auto& rel : allowed) File("sys/" + rel + "/junk");
+  platform::SetSystemRootForTesting(P("sys"));
+  box.SetEnv("HOME", P("sys/home/me"));
+  // Homes that are the root or a shared temporary folder belong to nobody in particular.
+  File("passwd", "me:x:" + uid + ":" + uid + "::" + P("sys/home/me") + ":/bin/sh\n" +
+                     "bob:x:4343:4343:Bob:" + P("sys/elsewhere/people/bob") + ":/bin/sh\n" +
+                     "daemon:x:1:1::/:/usr/sbin/nologin\nsvc:x:4444:4444::" + P("sys/tmp") + ":\n");
+  platform::SetPasswordFileForTesting(P("passwd"));
+  Link(P("sys/usr/local"), "to_local");
+  Link(P("sys/home/alice"), "sys/tmp/mine/alice");
+  for (const std::string& folder : {P("to_local"), P("sys/tmp/mine/alice"), P("sys/var/tmp/../lib")}) {
+    EXPECT_TRUE(EmptyFolder(folder).refused) << folder;
+  }
+  for (const auto& rel : refused) {
+    EXPECT_TRUE(EmptyFolder(P("sys/" + rel)).refused) << rel;
+    EXPECT_TRUE(IsFolderRefusedForEmptying(P("sys/" + rel))) << rel;
+  }
+  for (const auto& rel : refused) EXPECT_EQ(Sandbox::ReadFile(P("sys/" + rel + "/keep")), "keep") << rel;
+  for (const auto& rel : allowed) {
+    EXPECT_FALSE(IsFolderRefusedForEmptying(P("sys/" + rel))) << rel;
+    File("sys/" + rel + "/junk");
+    EmptyingReport report = EmptyFolder(P("sys/" + rel));
+    EXPECT_TRUE(report.found && !report.refused) << rel;
+    EXPECT_FALSE(Exists("sys/" + rel + "/junk")) << rel;
+  }
+  if (geteuid() != 0) GTEST_SKIP() << "folders of another user can only be made by root";
+  // Somebody else's folder is refused even in the shared temporary folder, which itself
+  // may belong to somebody else.
+  File("sys/tmp/theirs/file", "keep");
+  ASSERT_EQ(chown(P("sys/tmp/theirs").c_str(), 4242, 4242), 0);
+  ASSERT_EQ(chown(P("sys/tmp").c_str(), 4242, 4242), 0);
+  EXPECT_TRUE(EmptyFolder(P("sys/tmp/theirs")).refused);
+  EXPECT_EQ(Sandbox::ReadFile(P("sys/tmp/theirs/file")), "keep");
+  EXPECT_FALSE(EmptyFolder(P("sys/tmp")).refused);
 }
 
 TEST_F(RefusalTest, HomeApplicationEverythingAboveThemAndLinksToThemAreRefused) {

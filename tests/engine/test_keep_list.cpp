@@ -104,12 +104,19 @@ TEST_F(KeepListTest, CookieListSurvivesSavesUpToItsFirstGap) {
   EXPECT_EQ(Read().find("after_gap"), std::string::npos);
 }
 
-TEST_F(KeepListTest, LongValuesAreCarriedAsReadAndAFileThatCannotBeReplacedStaysWhole) {
+TEST_F(KeepListTest, LongValuesAreCarriedWholeAndAFileThatCannotBeReplacedStaysWhole) {
+  // Cut at 254 characters, each of these would name something else for good.
   const std::string folder = "/" + std::string(300, 'd');
-  Write("[User]\nsFile0=" + folder + "\n");
-  SaveInternetKeepList({});
-  EXPECT_EQ(ReadIniValue(Ini(), "User", "sFile0"), folder.substr(0, 254));
-  EXPECT_EQ(Read().find(folder), std::string::npos);
+  const std::string cookie = "/c/" + std::string(300, 'c');
+  const std::string url = "https://long.test/" + std::string(300, 'u');
+  Write("[User]\nsFile0=" + folder + "\n[Cookies]\nsFile0=" + cookie + "\n");
+  SaveInternetKeepList({url, "https://short.test/"});
+  EXPECT_EQ(ReadIniValueWhole(Ini(), "User", "sFile0"), folder);
+  EXPECT_EQ(ReadIniValue(Ini(), "User", "sFile0"), folder.substr(0, 254)) << "an ordinary read still cuts";
+  EXPECT_EQ(ReadIniListWhole(Ini(), "Cookies"), std::vector<std::string>{cookie});
+  EXPECT_EQ(LoadInternetKeepList(), (std::vector<std::string>{url, "https://short.test/"}));
+  SaveInternetKeepList(LoadInternetKeepList());
+  EXPECT_EQ(LoadInternetKeepList().front(), url) << "a second save keeps it whole";
 
   const std::string old = "[Internet]\nsFile0=a\nsFile1=b\nsFile2=c\n[Delete]\nTemp=Yes\n";
   Write(old);

@@ -86,14 +86,18 @@ class Connection {
   sqlite3* db_ = nullptr;
 };
 
-void WriteChromiumStore(const std::string& path, const std::vector<Row>& rows) {
-  Sandbox::MakeDirs(path.substr(0, path.rfind('/')));
+void InsertChromiumRows(const std::string& path, const std::vector<Row>& rows) {
   Connection db(path);
-  db.Exec(kChromiumSchema);
   for (const Row& r : rows)
     db.Exec("INSERT INTO cookies VALUES(13370000000000000, '" + r.host + "', '" + r.partition + "', '" + r.name +
             "', '', x'763130', '/', 13400000000000000, 1, 0, 13370000000000000, 1, 1, 1, 0, 2, 443,"
             " 13370000000000000, 0, 0)");
+}
+
+void WriteChromiumStore(const std::string& path, const std::vector<Row>& rows) {
+  Sandbox::MakeDirs(path.substr(0, path.rfind('/')));
+  Connection(path).Exec(kChromiumSchema);
+  InsertChromiumRows(path, rows);
 }
 
 void WriteFirefoxStore(const std::string& path, const std::vector<Row>& rows) {
@@ -330,19 +334,25 @@ TEST_F(CookieFolderTest, DeletingEntriesByPathDeletesTheirSites) {
               ElementsAre(".net.test n1"));
 }
 
-TEST_F(CookieFolderTest, AWildcardDeletesEveryMatchingEntryButNotTheFolder) {
+TEST_F(CookieFolderTest, NamesAreNeverPatternsAndTheFolderStays) {
+  // Sites whose names hold the wildcard characters: deleting one deletes its rows only.
+  const std::string network = sandbox_.Path("home/.config/chromium/Default/Network/Cookies");
+  InsertChromiumRows(network, {{"*", "star", ""}, {"?", "mark", ""}, {"*.*", "both", ""}});
+  std::vector<std::string> all = ListCookieFolder();
+  ASSERT_THAT(all, ::testing::IsSupersetOf({"*", "?", "*.*", "site-b.co.uk", "a_c.test", "axc.test"}));
+  for (const char* name : {"*", "?", "*.*"}) {
+    EXPECT_EQ(DeletePath(Entry(name)), 0u) << name;
+    std::erase(all, std::string(name));
+    EXPECT_EQ(ListCookieFolder(), all) << name;
+  }
+  // Patterns that name no site delete nothing.
   EXPECT_EQ(DeletePath(Entry("*.co.uk")), 0u);
   EXPECT_EQ(DeletePath(Entry("a?c.test")), 0u);
-  EXPECT_THAT(ListCookieFolder(), ElementsAre("127.0.0.1", "[::1]", "keep.test", "localhost",
-                                              "net.test", "other.test", "site-a.test"));
-  const std::size_t before = ListCookieFolder().size();
+  EXPECT_EQ(ListCookieFolder(), all);
+  EXPECT_THAT(RowsOf(network, BrowserFamily::Chromium), ElementsAre(".net.test n1", "www.site-b.co.uk b2"));
   EXPECT_EQ(DeleteCookieFolderPath(CookieFolderPath()), 1u);
   EXPECT_EQ(DeletePath(CookieFolderPath() + "/"), 1u);
-  EXPECT_EQ(ListCookieFolder().size(), before);
-  // "*.*" is every name, dotless ones included, as on Windows.
-  EXPECT_EQ(DeletePath(Entry("*.*")), 0u);
-  EXPECT_THAT(ListCookieFolder(), ::testing::IsEmpty());
-  EXPECT_EQ(RowsOf(FirefoxPath(), BrowserFamily::Firefox).size(), 0u);
+  EXPECT_EQ(ListCookieFolder(), all);
 }
 
 TEST_F(CookieFolderTest, RunningBrowsersKeepTheirStoresAndEntries) {

@@ -36,6 +36,8 @@ Sandbox::~Sandbox() {
   platform::SetApplicationFolderForTesting("");
   platform::SetMountTableForTesting("");
   platform::SetSysfsRootForTesting("");
+  platform::SetSystemRootForTesting("");
+  platform::SetPasswordFileForTesting("");
   for (auto& [name, value] : saved_env_) {
     if (value) setenv(name.c_str(), value->c_str(), 1);
     else unsetenv(name.c_str());
