@@ -214,15 +214,11 @@ class Walker {
       return Fail(!s_.rules.folders);
     }
     stack_.push_back(std::move(l));
-    if (++open_ > kOpenLevels) {
+    if (stack_.size() - first_open_ > kOpenLevels) {
       // The oldest open level is closed; it is reached again through ".." later.
-      for (Level& up : stack_)
-        if (up.fd >= 0) {
-          close(up.fd);
-          up.fd = -1;
-          --open_;
-          break;
-        }
+      Level& oldest = stack_[first_open_++];
+      close(oldest.fd);
+      oldest.fd = -1;
     }
   }
 
@@ -250,20 +246,19 @@ class Walker {
       Level& up = stack_.back();
       if (up.fd < 0) {
         up.fd = openat(done.fd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        first_open_ = stack_.size() - 1;
         Look l = up.fd >= 0 ? LookAtFd(up.fd) : Look{};
         if (!l.ok || l.dev != up.dev || l.ino != up.ino) {
           // Moved meanwhile: what is above is no longer known, so nothing more is done.
           close(done.fd);
-          --open_;
           Fail(true);
           return false;
         }
-        ++open_;
       }
       parent_fd = up.fd;
     }
     close(done.fd);
-    --open_;
+    if (first_open_ > stack_.size()) first_open_ = stack_.size();
     if (!s_.rules.folders) return true;
     const int parent_level = static_cast<int>(stack_.size()) - 1;
     if (unlinkat(parent_fd, done.name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return true;
@@ -276,7 +271,7 @@ class Walker {
 
   Shared& s_;
   std::vector<Level> stack_;
-  std::size_t open_ = 0;
+  std::size_t first_open_ = 0;  // the levels from here to the deepest are open
 };
 
 bool Selected(const Selection& which, const char* name) {

@@ -1,13 +1,18 @@
 #include "engine/folder_emptying.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "engine/ini_settings.h"
 #include "platform/locations.h"
@@ -111,8 +116,13 @@ TEST_P(FolderEmptyingTest, MountPointsInsideAreLeftWithEverythingOnThem) {
                                    "mnt/sub", "mnt/sub/keep"}));
 }
 
-TEST_P(FolderEmptyingTest, WhatPermissionForbidsStaysAndEverythingElseGoes) {
+TEST_P(FolderEmptyingTest, WhatPermissionForbidsStaysAndReadOnlyFoldersOfTheUsersOwnGo) {
   Tree("work");
+  // Read-only trees of one's own, as a module cache or an unpacked archive leaves them.
+  File("work/modcache/pkg@v1/sub/file.go");
+  File("work/modcache/pkg@v1/README");
+  for (const char* rel : {"work/modcache/pkg@v1/sub", "work/modcache/pkg@v1", "work/modcache"})
+    ASSERT_EQ(chmod(P(rel).c_str(), 0555), 0);
   File("work/guarded/locked/file");
   File("work/guarded/free");
   File("work/shut/hidden");
@@ -120,13 +130,11 @@ TEST_P(FolderEmptyingTest, WhatPermissionForbidsStaysAndEverythingElseGoes) {
   Name(P("work"));
   ASSERT_TRUE(testing::GiveTreeToNobody(box.Root()));
   ASSERT_EQ(chmod(box.Root().c_str(), 0755), 0);
-  if (geteuid() == 0) {
-    // Folders of root's that nobody may change or read.
-    ASSERT_EQ(lchown(P("work/guarded/locked").c_str(), 0, 0), 0);
-    ASSERT_EQ(lchown(P("work/shut").c_str(), 0, 0), 0);
-  }
-  ASSERT_EQ(chmod(P("work/shut").c_str(), 0700), 0);
-  ASSERT_EQ(chmod(P("work/ro_dir").c_str(), 0755), 0);  // as nobody a 0555 folder cannot be emptied
+  // A folder nobody may list, not even its owner: the walk adds no read permission.
+  ASSERT_EQ(chmod(P("work/shut").c_str(), 0000), 0);
+  // Root's folder that the user may not change: its mode is never touched.
+  const bool foreign = geteuid() == 0 && lchown(P("work/guarded/locked").c_str(), 0, 0) == 0 &&
+                       chmod(P("work/guarded/locked").c_str(), 0555) == 0;
   const Step step = GetParam();
   int status = testing::RunUnprivileged([step] {
     if (step == Step::kTemp) EmptyTempFolder();
@@ -135,9 +143,15 @@ TEST_P(FolderEmptyingTest, WhatPermissionForbidsStaysAndEverythingElseGoes) {
   });
   if (status == -1) GTEST_SKIP() << "cannot drop privileges";
   ASSERT_EQ(status, 0);
-  EXPECT_EQ(Listing(P("work")), (std::set<std::string>{"guarded", "guarded/locked",
-                                                       "guarded/locked/file", "shut", "shut/hidden"}));
-  EXPECT_TRUE(Exists("work/shut/hidden"));
+  ASSERT_EQ(chmod(P("work/shut").c_str(), 0700), 0);
+  std::set<std::string> left{"shut", "shut/hidden"};
+  if (foreign) left.insert({"guarded", "guarded/locked", "guarded/locked/file"});
+  EXPECT_EQ(Listing(P("work")), left);
+  if (foreign) {
+    struct stat st {};
+    ASSERT_EQ(stat(P("work/guarded/locked").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0555u);
+  }
 }
 
 TEST_P(FolderEmptyingTest, RefusedFoldersAreLeftUntouched) {
@@ -265,6 +279,114 @@ TEST_F(RefusalTest, HomeApplicationEverythingAboveThemAndLinksToThemAreRefused) 
   for (const char* rel : {"real/user", "real", "home_link"}) EXPECT_TRUE(IsFolderRefusedForEmptying(P(rel))) << rel;
 }
 
+// What a clean does when the named folder is long, raced or planted.
+class NamedFolderTest : public testing::SandboxFixture<> {
+ protected:
+  // A folder below the sandbox whose path is exactly `length` characters.
+  std::string PathOfLength(std::size_t length, char fill) const {
+    return box.Root() + "/" + std::string(length - box.Root().size() - 1, fill);
+  }
+};
+
+TEST_F(NamedFolderTest, AUserFolderLongerThanAReadIsNeverEmptiedNorWhatItsCutNames) {
+  for (std::size_t length : {255u, 258u, 280u, 300u}) {
+    // The cut names the parent, or a sibling whose name is a prefix of the named one's.
+    const std::string parent = PathOfLength(254, 'p');
+    const std::string sibling_parent = PathOfLength(254 - 5, 'q');
+    for (const std::string& named : {parent + "/" + std::string(length - 255, 'j') + "x",
+                                     sibling_parent + "/junk" + std::string(length - 254, 'y')}) {
+      ASSERT_EQ(named.size(), length + (named.rfind(parent, 0) == 0 ? 1 : 0));
+      Sandbox::WriteFile(named + "/junk.tmp", "named");
+      Sandbox::WriteFile(parent + "/document.odt", "keep");
+      Sandbox::WriteFile(sibling_parent + "/junk/photo.jpg", "keep");
+      WriteIniValue(ConfigFilePath(), "User", "sFile0", named);
+      ASSERT_EQ(ReadIniValue(ConfigFilePath(), "User", "sFile0").size(), 254u);
+      EmptyUserFolder();
+      EXPECT_EQ(Sandbox::ReadFile(parent + "/document.odt"), "keep") << named.size();
+      EXPECT_EQ(Sandbox::ReadFile(sibling_parent + "/junk/photo.jpg"), "keep") << named.size();
+      EXPECT_EQ(Sandbox::ReadFile(named + "/junk.tmp"), "named") << "unset, so left alone";
+    }
+  }
+  // 254 characters are cleaned as ever.
+  const std::string fits = PathOfLength(254, 'f');
+  Sandbox::WriteFile(fits + "/old.tmp", "x");
+  WriteIniValue(ConfigFilePath(), "User", "sFile0", fits);
+  EmptyUserFolder();
+  EXPECT_EQ(Listing(fits), std::set<std::string>{});
+}
+
+// Another thread points the named link now at a folder that may be emptied, now at home,
+// while the clean runs: home must never lose anything.
+TEST_F(NamedFolderTest, ANamedLinkFlippedToHomeDuringTheRunNeverEmptiesHome) {
+  File("home/Documents/letter", "keep");
+  File("home/.config/app/settings", "keep");
+  Link(P("permitted"), "named");
+  box.SetEnv("Temp", P("named"));
+  std::atomic<bool> stop{false};
+  std::thread flipper([&] {
+    const std::string named = P("named"), next = P("named.next");
+    for (bool home = true; !stop; home = !home) {
+      unlink(next.c_str());
+      if (symlink((home ? box.Home() : P("permitted")).c_str(), next.c_str()) == 0) rename(next.c_str(), named.c_str());
+    }
+  });
+  for (int round = 0; round < 300 && !HasFailure(); ++round) {
+    for (int i = 0; i < 5; ++i) File("permitted/sub" + std::to_string(i) + "/f");
+    EmptyTempFolder();
+    EXPECT_EQ(Sandbox::ReadFile(P("home/Documents/letter")), "keep") << round;
+    EXPECT_EQ(Sandbox::ReadFile(P("home/.config/app/settings")), "keep") << round;
+  }
+  stop = true;
+  flipper.join();
+}
+
+TEST_F(NamedFolderTest, ALinkPlantedByAnotherUserInTheNamedPathIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "a link owned by another user can only be made by root";
+  File("home/Documents/letter", "keep");
+  Dir("shared");
+  ASSERT_EQ(chmod(P("shared").c_str(), 01777), 0);
+  Link(P("home/Documents"), "shared/cache");
+  ASSERT_EQ(lchown(P("shared/cache").c_str(), 4242, 4242), 0);
+  box.SetEnv("Temp", P("shared/cache"));
+  EXPECT_TRUE(EmptyFolder(P("shared/cache")).refused);
+  EXPECT_TRUE(IsFolderRefusedForEmptying(P("shared/cache")));
+  EmptyTempFolder();
+  EXPECT_EQ(Sandbox::ReadFile(P("home/Documents/letter")), "keep");
+}
+
+// Far deeper than any path can name and than the open-file limit allows descriptors.
+TEST_F(NamedFolderTest, ATreeDeeperThanTheOpenFileLimitIsEmptiedWithFewDescriptorsAndLittleMemory) {
+  constexpr int kDepth = 20000;
+  int fd = open(box.TempDir().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  for (int level = 0; level < kDepth && fd >= 0; ++level) {
+    if (level % 1000 == 0) close(openat(fd, "file", O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+    ASSERT_EQ(mkdirat(fd, "d", 0700), 0) << level;
+    int next = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(fd);
+    fd = next;
+  }
+  ASSERT_GE(fd, 0);
+  close(fd);
+  box.SetEnv("Temp", box.TempDir());
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit few{64, 64};
+    rusage before {}, after {};
+    if (setrlimit(RLIMIT_NOFILE, &few) != 0 || getrusage(RUSAGE_SELF, &before) != 0) _exit(3);
+    EmptyTempFolder();
+    getrusage(RUSAGE_SELF, &after);
+    // Kilobytes; a walk that keeps every level's path would need hundreds of megabytes.
+    _exit(after.ru_maxrss - before.ru_maxrss < 64 * 1024 ? 0 : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: too much memory";
+  EXPECT_TRUE(fs::is_empty(box.TempDir())) << "every level, with 64 descriptors";
+}
+
 class DeleteFilesRecursiveTest : public testing::SandboxFixture<> {};
 
 TEST_F(DeleteFilesRecursiveTest, DeletesFilesOnlyAndKeepsEveryFolder) {
@@ -305,10 +427,8 @@ TEST_F(DeleteFilesRecursiveTest, AFolderThatCannotBeListedEndsTheWholeWalk) {
   File("t/top");
   ASSERT_TRUE(testing::GiveTreeToNobody(box.Root()));
   ASSERT_EQ(chmod(box.Root().c_str(), 0755), 0);
-  if (geteuid() == 0) {
-    ASSERT_EQ(lchown(P("t/b_shut").c_str(), 0, 0), 0);
-  }
-  ASSERT_EQ(chmod(P("t/b_shut").c_str(), 0700), 0);
+  // Not even its owner may list it.
+  ASSERT_EQ(chmod(P("t/b_shut").c_str(), 0300), 0);
   const std::string folder = P("t");
   int status = testing::RunUnprivileged([&] { return DeleteFilesRecursive(folder, true) ? 1 : 0; });
   if (status == -1) GTEST_SKIP() << "cannot drop privileges";

@@ -119,12 +119,18 @@ TEST_F(InternetDeleteTest, CleaningSparesExactlyTheKeptUrlsInEveryBrowserAndPart
   gone_files.push_back(fx::WriteChromiumEntry(chromium, fx::ChromiumGetKey("https://site.test/KEEP.css")));
   gone_files.push_back(fx::WriteChromiumEntry(chromium, fx::ChromiumGetKey("https://site.test/")));
   gone_files.push_back(fx::WriteFirefoxEntry(firefox, fx::FirefoxKeyOf(kept + "?v=2")));
+  // A kept URL longer than a settings read carries is matched whole, and its cut is not it.
+  const std::string long_url = "https://site.test/asset?" + std::string(276, 'q');
+  ASSERT_EQ(long_url.size(), 300u);
+  kept_files.push_back(fx::WriteChromiumEntry(chromium, fx::ChromiumGetKey(long_url)));
+  kept_files.push_back(fx::WriteFirefoxEntry(firefox, fx::FirefoxKeyOf(long_url)));
+  gone_files.push_back(fx::WriteChromiumEntry(chromium, fx::ChromiumGetKey(long_url.substr(0, 254))));
 
-  WriteKeepList({"https://site.test", kept, "https://other.test/", kept});
+  WriteKeepList({"https://site.test", kept, "https://other.test/", kept, long_url});
   CleanInternetCache();
   for (const auto& f : kept_files) EXPECT_TRUE(Sandbox::Exists(f)) << f;
   for (const auto& f : gone_files) EXPECT_FALSE(Sandbox::Exists(f)) << f;
-  EXPECT_THAT(ListCacheEntries(), ElementsAre(kept, kept, kept));
+  EXPECT_THAT(ListCacheEntries(), ::testing::UnorderedElementsAre(kept, kept, kept, long_url, long_url));
 }
 
 TEST_F(InternetDeleteTest, AnEntirelyKeptCacheStaysWholeAndWithoutAKeepListEverythingGoes) {

@@ -104,7 +104,7 @@ TEST_F(FilesTest, DriveTypesFromTheMountTable) {
   EXPECT_EQ(mounts[4].fs_type, "vfat");
 }
 
-// The serial deletion (0 threads) and the parallel one keep the same promises.
+// One thread (0: the default) and several keep the same promises.
 class DeletePathTest : public testing::SandboxFixture<::testing::TestWithParam<unsigned>> {
  protected:
   std::size_t Delete(const std::string& path) const {
@@ -188,22 +188,39 @@ TEST_P(DeletePathTest, MountPointsInsideAreLeftStandingWithTheirContents) {
   ExpectOutsideIntact();
 }
 
-TEST_P(DeletePathTest, WhatPermissionForbidsIsLeftAndCounted) {
+TEST_P(DeletePathTest, WhatPermissionForbidsIsLeftAndCountedAndReadOnlyFoldersOfOnesOwnGo) {
   Tree("t");
   File("t/d4/guarded/inner/file");
+  File("t/d5/ro/sub/file");
+  ASSERT_EQ(chmod(P("t/d5/ro/sub").c_str(), 0555), 0);
+  ASSERT_EQ(chmod(P("t/d5/ro").c_str(), 0500), 0);
   ASSERT_TRUE(testing::GiveTreeToNobody(box.Root()));
   ASSERT_EQ(chmod(box.Root().c_str(), 0755), 0);
-  if (geteuid() == 0) ASSERT_EQ(lchown(P("t/d4/guarded/inner").c_str(), 0, 0), 0);
+  // A folder its owner may not list: the deletion adds no read permission.
+  ASSERT_EQ(chmod(P("t/d4/guarded/inner").c_str(), 0300), 0);
   const std::string pattern = P("t/*");
   int status = testing::RunUnprivileged([&] {
-    // "file" and "inner" cannot go, so neither can "guarded" and "d4".
-    return Delete(pattern) == 4u ? 0 : 1;
+    // "inner" cannot be listed, so neither it nor "guarded" nor "d4" can go.
+    return Delete(pattern) == 3u ? 0 : 1;
   });
   if (status == -1) GTEST_SKIP() << "cannot drop privileges";
   EXPECT_EQ(status, 0);
+  ASSERT_EQ(chmod(P("t/d4/guarded/inner").c_str(), 0700), 0);
   EXPECT_TRUE(Exists("t/d4/guarded/inner/file"));
   EXPECT_FALSE(Exists("t/d4/e0"));
   EXPECT_FALSE(Exists("t/d5"));
+  if (geteuid() != 0) return;
+  // Root's folder inside: never opened up for another user.
+  File("t/d6/roots/file");
+  ASSERT_TRUE(testing::GiveTreeToNobody(P("t")));
+  ASSERT_EQ(lchown(P("t/d6/roots").c_str(), 0, 0), 0);
+  ASSERT_EQ(chmod(P("t/d6/roots").c_str(), 0555), 0);
+  status = testing::RunUnprivileged([&] { return Delete(pattern) == 3u ? 0 : 1; });
+  EXPECT_EQ(status, 0) << "file, roots and d6 stay";
+  EXPECT_FALSE(Exists("t/d4"));
+  struct stat st {};
+  ASSERT_EQ(stat(P("t/d6/roots").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0555u);
 }
 
 // Another thread swaps a folder for a link to an outside folder, over and over, while the

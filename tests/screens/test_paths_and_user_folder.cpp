@@ -159,6 +159,26 @@ TEST_F(UserFolderTest, AFolderTheCleanRefusesIsNotStoredAndTheUserIsTold) {
     EXPECT_EQ(messages_.size(), 1u) << refused;
     EXPECT_EQ(Stored(), docs_);
   }
+  // A path longer than a read carries would come back cut, naming another folder.
+  const std::string parent = data_ + "/" + std::string(254 - data_.size() - 1, 'p');
+  const std::string longer = parent + "/junk";
+  Sandbox::MakeDirs(longer);
+  messages_.clear();
+  ASSERT_TRUE(page.Dir1.SetPath(longer));
+  Click("frmUser", "sSave");
+  EXPECT_THAT(messages_, ElementsAre(Message{screens::kLongFolderText, 64, screens::kRefusedFolderTitle}));
+  EXPECT_EQ(Stored(), docs_);
+  ASSERT_TRUE(page.Dir1.SetPath(parent));
+  Click("frmUser", "sSave");
+  EXPECT_EQ(Stored(), parent) << "254 characters are stored";
+}
+
+TEST_F(UserFolderTest, AStoredFolderTooLongToCleanIsNotOpenedAtWhatItsCutNames) {
+  const std::string parent = data_ + "/" + std::string(254 - data_.size() - 1, 'p');
+  Sandbox::MakeDirs(parent + "/junk");
+  WriteIni("[User]\r\nsFile0=" + parent + "/junk\r\n");
+  screens::FrmUser& page = OpenUserFolder();
+  EXPECT_EQ(page.Dir1.Path(), data_) << "not the parent, which Save would then store";
 }
 
 TEST_F(UserFolderTest, StoredFolderIsOpenedWithItsFiles) {
