@@ -76,7 +76,8 @@ bool IsFolderRefusedForEmptying(const std::string& folder) {
     if (auto r = Resolved(s); r && *r != s) system.push_back(*r);
   }
   std::vector<std::string> protected_folders;
-  for (const std::string& p : {platform::HomeFolder(), platform::ApplicationFolder()}) {
+  // The folder of "Clean.ini" too: emptying it, or a folder above it, would wipe the settings.
+  for (const std::string& p : {platform::HomeFolder(), platform::ApplicationFolder(), platform::ConfigurationFolder()}) {
     if (p.empty() || p.front() != '/') continue;
     protected_folders.push_back(platform::NormalizePathText(p));
     if (auto r = Resolved(p)) protected_folders.push_back(*r);

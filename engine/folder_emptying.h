@@ -17,7 +17,8 @@ bool DeleteFilesRecursive(const std::string& folder_path, bool recurse);
 
 // Whether emptying `folder` is refused because it would wreck the system or the program:
 // "/", the top-level system folders, the home folder and every folder above it, the
-// application folder and every folder above it, and any path that is not absolute
+// application folder and every folder above it, the folder of "Clean.ini" and every folder
+// above it, and any path that is not absolute
 // (the unset values "" and "0" among them). Decided on the path as written (normalised)
 // and on the folder it resolves to, so a link to a refused folder is refused too.
 bool IsFolderRefusedForEmptying(const std::string& folder);

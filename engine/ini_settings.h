@@ -6,7 +6,7 @@
 
 namespace tidrex::engine {
 
-// Application folder + "Clean.ini", computed afresh on every call.
+// The configuration folder (platform::ConfigurationFolder) + "Clean.ini", afresh on every call.
 std::string ConfigFilePath();
 
 // The value, at most 254 characters, or `fallback` when file, section or key is missing.
