@@ -231,8 +231,11 @@ def read_only(scratch, version):
 
         # The unattended clean from the same read-only folder, as a scheduler starts it.
         check(os.listdir(temp), "nothing to clean")
-        r = subprocess.run(user + ["env", "-i", "HOME=" + home, "XDG_CONFIG_HOME=" + os.path.join(home, ".config"),
-                                   "Temp=" + temp, os.path.join(app, "Quorvel"), "a"],
+        cron_env = ["HOME=" + home, "XDG_CONFIG_HOME=" + os.path.join(home, ".config"),
+                    "XDG_CACHE_HOME=" + os.path.join(home, ".cache"),
+                    "XDG_DATA_HOME=" + os.path.join(home, ".local", "share"), "Temp=" + temp,
+                    "PATH=/usr/bin:/bin", "QT_QPA_PLATFORM=tidrex-no-window-system"]
+        r = subprocess.run(user + ["env", "-i"] + cron_env + [os.path.join(app, "Quorvel"), "a"],
                            capture_output=True, text=True, timeout=30)
         check(r.returncode == 0 and not r.stdout and not r.stderr, "Quorvel a: %d %s%s" % (r.returncode, r.stdout, r.stderr))
         check(os.path.isdir(temp) and not os.listdir(temp), "the temporary folder still holds %s" % os.listdir(temp))
