@@ -18,9 +18,9 @@ std::string ApplicationFolder();
 // on every call, like every other location here.
 std::string ConfigurationFolder();
 
-// The `tidrex` command of an install (a link beside the command folder that leads to this very
-// executable), or the empty text when the program runs from anywhere else: a build folder,
-// a copied folder, a command that has been removed or now leads elsewhere.
+// The `tidrex` command of an install (<prefix>/bin/tidrex for <prefix>/libexec/tidrex/, when
+// it leads to this very executable), or the empty text when the program runs from anywhere
+// else: a build folder, a copied folder, a command that is gone or now leads elsewhere.
 std::string InstalledCommand();
 
 // The value of an environment variable, or nothing when it is unset.
