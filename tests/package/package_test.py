@@ -150,6 +150,7 @@ def contents(scratch, version):
     timer = open(os.path.join(root, "usr/share/systemd/user/tidrex-clean.timer")).read()
     check("\nWantedBy=timers.target\n" in timer and "\nOnCalendar=daily\n" in timer, "timer:\n" + timer)
     # Not enabled: no wants link in the package (the file list holds none).
+    verify_units(scratch, root, service, timer)
 
     r = run("lintian", "--tag-display-limit", "0", deb, timeout=110)
     tags = [l for l in r.stdout.splitlines() if re.match(r"[EWIXPON]: ", l)]
@@ -161,6 +162,25 @@ def contents(scratch, version):
     check(r.returncode == 0, "lintian failed: " + r.stdout + r.stderr)
     print("contents: %d files, control, menu entry, AppStream, manual page, units, lintian (%d warnings)"
           % (len(found), sum(t.startswith("W: ") for t in tags)))
+
+
+def verify_units(scratch, root, service, timer):
+    """systemd's own reading of the units, with ExecStart led to the unpacked command."""
+    if shutil.which("systemd-analyze") is None:
+        print("systemd-analyze is not installed: the units' syntax is not verified")
+        return
+    units = os.path.join(scratch, "units")
+    runtime = os.path.join(scratch, "runtime")
+    for d in (units, runtime):
+        shutil.rmtree(d, ignore_errors=True)
+        os.makedirs(d, mode=0o700)
+    paths = []
+    for name, text in (("tidrex-clean.service", service), ("tidrex-clean.timer", timer)):
+        paths.append(os.path.join(units, name))
+        with open(paths[-1], "w") as f:
+            f.write(text.replace("ExecStart=/usr/bin/tidrex", "ExecStart=" + os.path.join(root, "usr/bin/tidrex")))
+    r = run("systemd-analyze", "--user", "--man=no", "verify", *paths, env=dict(os.environ, XDG_RUNTIME_DIR=runtime))
+    check(r.returncode == 0 and not r.stderr.strip(), "systemd-analyze verify: " + r.stdout + r.stderr)
 
 
 def make_read_only(top):
