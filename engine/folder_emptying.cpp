@@ -102,9 +102,11 @@ bool IsRefused(const platform::NamedFolder& folder) {
           if (sub.Name().rfind("lib", 0) == 0 && at_or_below(sub.Path())) return true;
   }
 
-  // At or above the root, the user's homes, the application folder and /home.
+  // At or above the root, the user's homes, the application folder, the folder of
+  // "Clean.ini" (emptying it would wipe the settings) and /home.
   std::vector<FolderIdentity> own;
-  std::vector<std::string> above{root, Below(root, "home"), platform::ApplicationFolder()};
+  std::vector<std::string> above{root, Below(root, "home"), platform::ApplicationFolder(),
+                                 platform::ConfigurationFolder()};
   for (const std::string& home : OwnHomes()) {
     above.push_back(home);
     if (auto id = platform::IdentityOf(home)) own.push_back(*id);
@@ -141,7 +143,8 @@ bool IsRefusedByName(const std::string& folder) {
   // Any first-level folder whose name starts with "lib".
   if (path.rfind(Below(root, "lib"), 0) == 0) return true;
   std::vector<std::string> above{root, Below(root, "home"),
-                                 platform::NormalizePathText(platform::ApplicationFolder())};
+                                 platform::NormalizePathText(platform::ApplicationFolder()),
+                                 platform::NormalizePathText(platform::ConfigurationFolder())};
   for (const std::string& home : OwnHomes()) above.push_back(platform::NormalizePathText(home));
   for (const std::string& p : above)
     if (path == "/" || p == path || p.rfind(path + "/", 0) == 0) return true;

@@ -13,7 +13,7 @@ constexpr std::size_t kLastListIndex = 1000;
 
 }  // namespace
 
-std::string ConfigFilePath() { return platform::ApplicationFolder() + "Clean.ini"; }
+std::string ConfigFilePath() { return platform::ConfigurationFolder() + "Clean.ini"; }
 
 std::string ReadIniValue(const std::string& file, const std::string& section,
                          const std::string& key, const std::string& fallback) {

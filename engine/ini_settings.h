@@ -7,7 +7,7 @@
 
 namespace tidrex::engine {
 
-// Application folder + "Clean.ini", computed afresh on every call.
+// The configuration folder (platform::ConfigurationFolder) + "Clean.ini", afresh on every call.
 std::string ConfigFilePath();
 
 // The longest value a read carries; a longer one comes back cut.

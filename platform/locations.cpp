@@ -1,14 +1,23 @@
 #include "platform/locations.h"
 
+#include "platform/atomic_file.h"
+
 #include <pwd.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 
 extern char** environ;
+
+// Where the install rules put the command, seen from the application folder.
+#ifndef TIDREX_COMMAND_FROM_APP_DIR
+#define TIDREX_COMMAND_FROM_APP_DIR "../../bin/tidrex"
+#endif
 
 namespace tidrex::platform {
 namespace {
@@ -23,6 +32,11 @@ std::string g_password_file_override;
 std::string Locked(const std::string& value) {
   std::lock_guard<std::mutex> lock(g_mutex);
   return value;
+}
+
+std::string RealPath(const std::string& path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
 std::string WithoutTrailingSlash(std::string s) {
@@ -50,6 +64,23 @@ std::string ApplicationFolder() {
   path.resize(static_cast<size_t>(n));
   auto slash = path.rfind('/');
   return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+}
+
+std::string ConfigurationFolder() {
+  const std::string app = ApplicationFolder();
+  // The writer replaces the file through a sibling, so the folder, not the file, decides.
+  if (access(app.c_str(), W_OK | X_OK) == 0) return app;
+  const std::string folder = XdgConfigHome() + "/Tidrex";
+  MakeFolders(folder);
+  return folder + "/";
+}
+
+std::string InstalledCommand() {
+  const std::string command =
+      std::filesystem::path(ApplicationFolder() + TIDREX_COMMAND_FROM_APP_DIR).lexically_normal().string();
+  const std::string self = RealPath("/proc/self/exe");
+  if (self.empty() || RealPath(command) != self) return "";
+  return command;
 }
 
 std::optional<std::string> Environment(const std::string& name) {

@@ -14,6 +14,18 @@ namespace tidrex::platform {
 // The folder of the running executable, with a trailing "/".
 std::string ApplicationFolder();
 
+// The folder that holds "Clean.ini", with a trailing "/": the application folder while the
+// user may write into it (a portable copy, a per-user install, a build folder), else
+// $XDG_CONFIG_HOME/Tidrex/, created when missing. A system-wide install cannot be written
+// by its users, and settings written beside it would be lost without a word. Decided afresh
+// on every call, like every other location here.
+std::string ConfigurationFolder();
+
+// The `tidrex` command of an install (<prefix>/bin/tidrex for <prefix>/libexec/tidrex/, when
+// it leads to this very executable), or the empty text when the program runs from anywhere
+// else: a build folder, a copied folder, a command that is gone or now leads elsewhere.
+std::string InstalledCommand();
+
 // The value of an environment variable, or nothing when it is unset.
 std::optional<std::string> Environment(const std::string& name);
 

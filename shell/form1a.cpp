@@ -59,7 +59,7 @@ void Form1a::Form_Load() {
   const std::string app = WithSlash(platform::ApplicationFolder());
   const std::string startup = WithSlash(GetSpecialFolder(platform::kCsidlStartup));
   if (startup != "/" && !engine::ItemExists(startup + kShortcutFileName))
-    CreateShortcut(app + kExecutableName, "Tidrex", "StartUp");
+    CreateShortcut(AutostartTarget(), "Tidrex", "StartUp");
   SetLeft(-30000);
   SetTop(-30000);
   forms::SetTaskVisible(false);

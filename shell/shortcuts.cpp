@@ -2,6 +2,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/forms.h"
+#include "platform/locations.h"
 #include "platform/shell_folders.h"
 
 namespace tidrex::shell {
@@ -30,7 +31,22 @@ std::string KeyFileString(const std::string& s) {
   return out;
 }
 
+// The installed command's icon is in the icon theme; any other copy carries one beside it.
+std::string IconFor(const std::string& target) {
+  if (!target.empty() && target == platform::InstalledCommand()) return kThemeIconName;
+  const std::size_t slash = target.rfind('/');
+  return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + kIconFileName;
+}
+
 }  // namespace
+
+std::string AutostartTarget() {
+  const std::string command = platform::InstalledCommand();
+  if (!command.empty()) return command;
+  std::string folder = platform::ApplicationFolder();
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder + kExecutableName;
+}
 
 std::string GetSpecialFolder(int csidl) {
   std::string path = platform::SpecialFolderPath(csidl);
@@ -72,8 +88,7 @@ void CreateShortcut(const std::string& target, const std::string& name, const st
   }
   // The entry is written directly: there is no recent-documents detour and nothing to wait for.
   step = "Error creating Startup shortcut.";
-  const std::size_t slash = target.rfind('/');
-  const std::string icon = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + kIconFileName;
+  const std::string icon = IconFor(target);
   const bool ok = platform::MakeFolders(dest_folder.substr(0, dest_folder.size() - 1)) &&
                   platform::WriteFileAtomically(dest_folder + file_name, DesktopEntryText(target, name, icon));
   if (!ok) forms::MsgBox("Error creating Startup shortcut. " + step, forms::kMbExclamationOk, "Create Shortcut");

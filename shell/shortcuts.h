@@ -9,6 +9,12 @@ namespace tidrex::shell {
 inline constexpr const char* kShortcutFileName = "Tidrex.desktop";
 inline constexpr const char* kExecutableName = "Quorvel";
 inline constexpr const char* kIconFileName = "tidrex.svg";
+inline constexpr const char* kThemeIconName = "tidrex";
+
+// What the autostart entry starts: the installed `tidrex` command when this executable was
+// installed with it, else application folder + "Quorvel". An entry that pointed into a build
+// folder would stop working silently once that folder is rebuilt or deleted.
+std::string AutostartTarget();
 
 // The folder of a shell folder identifier followed by "/", or the empty text.
 std::string GetSpecialFolder(int csidl);

@@ -277,6 +277,13 @@ TEST_F(RefusalTest, HomeApplicationEverythingAboveThemAndLinksToThemAreRefused) 
   Link(P("real/user"), "home_link");
   box.SetEnv("HOME", P("home_link"));
   for (const char* rel : {"real/user", "real", "home_link"}) EXPECT_TRUE(IsFolderRefusedForEmptying(P(rel))) << rel;
+  // Beside a program that cannot write its own folder, "Clean.ini" lives below the XDG
+  // configuration folder: that folder and the ones above it are refused, its siblings not.
+  Dir("home/.config/other");
+  EXPECT_FALSE(IsFolderRefusedForEmptying(P("home/.config"))) << "the file is beside the program";
+  platform::SetApplicationFolderForTesting(P("gone"));
+  for (const char* rel : {"home/.config/Tidrex", "home/.config"}) EXPECT_TRUE(IsFolderRefusedForEmptying(P(rel))) << rel;
+  EXPECT_FALSE(IsFolderRefusedForEmptying(P("home/.config/other")));
 }
 
 // What a clean does when the named folder is long, raced or planted.

@@ -1,6 +1,8 @@
 #include "engine/ini_settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/locations.h"
 #include "platform/private_profile.h"
@@ -17,10 +19,36 @@ class IniSettings : public ::testing::Test {
   std::string file = box.IniPath();
 };
 
-TEST_F(IniSettings, PathIsApplicationFolderPlusCleanIniEveryTime) {
+// Beside the program while the user may write there, else below $XDG_CONFIG_HOME; decided
+// again at every call, so a folder that turns read-only moves the file at the next access.
+TEST_F(IniSettings, PathFollowsTheWritableApplicationFolderEveryTime) {
+  const std::string fallback = box.Path("home/.config/Tidrex/Clean.ini");
   EXPECT_EQ(ConfigFilePath(), box.AppFolder() + "Clean.ini");
+  EXPECT_FALSE(Sandbox::Exists(box.Path("home/.config/Tidrex"))) << "nothing created while unused";
+
+  Sandbox::MakeDirs(box.Path("elsewhere"));
   platform::SetApplicationFolderForTesting(box.Path("elsewhere"));
   EXPECT_EQ(ConfigFilePath(), box.Path("elsewhere/Clean.ini")) << "never cached";
+
+  // A folder that cannot be written (here: one that is not there) sends every reader and
+  // writer to the same fallback file, whose folder the first call creates.
+  platform::SetApplicationFolderForTesting(box.Path("gone"));
+  EXPECT_EQ(ConfigFilePath(), fallback);
+  WriteIniValue(ConfigFilePath(), "Delete", "Temp", "Yes");
+  EXPECT_EQ(ReadIniValue(ConfigFilePath(), "Delete", "Temp"), "Yes");
+  EXPECT_EQ(Sandbox::ReadFile(fallback), "[Delete]\nTemp=Yes\n");
+
+  // Read-only by its mode: root may still write there, any other user may not.
+  ASSERT_EQ(chmod(box.Path("elsewhere").c_str(), 0555), 0);
+  platform::SetApplicationFolderForTesting(box.Path("elsewhere"));
+  EXPECT_EQ(ConfigFilePath(), geteuid() == 0 ? box.Path("elsewhere/Clean.ini") : fallback);
+
+  // An XDG_CONFIG_HOME that is not absolute is ignored, as the XDG rules say.
+  box.SetEnv("XDG_CONFIG_HOME", "relative/config");
+  platform::SetApplicationFolderForTesting(box.Path("gone"));
+  EXPECT_EQ(ConfigFilePath(), box.Path("home/.config/Tidrex/Clean.ini"));
+  box.SetEnv("XDG_CONFIG_HOME", box.Path("cfg"));
+  EXPECT_EQ(ConfigFilePath(), box.Path("cfg/Tidrex/Clean.ini"));
 }
 
 TEST_F(IniSettings, DefaultIsZeroEmptyIsNotTheDefaultAndAtMost254CharactersComeBack) {

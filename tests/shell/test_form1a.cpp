@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/ini_settings.h"
+#include "platform/locations.h"
 #include "platform/notify_icon.h"
 #include "platform/window_messages.h"
 #include "screens/form1.h"
@@ -180,6 +181,18 @@ TEST_F(Menu, RemoveAllPathsDeletesTheEntryAndTheIniAndEnds) {
   EXPECT_FALSE(Sandbox::Exists(Ini()));
   EXPECT_TRUE(forms::LoadedForms().empty());
   EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(Menu, RemoveAllPathsDeletesTheConfigurationFileInUse) {
+  // A folder the user cannot write (here: one that is not there) keeps the file below
+  // $XDG_CONFIG_HOME; that one goes, the file of the folder used before stays.
+  platform::SetApplicationFolderForTesting(sandbox_.Path("installed"));
+  const std::string in_use = sandbox_.Path("home/.config/Tidrex/Clean.ini");
+  engine::WriteIniValue(engine::ConfigFilePath(), "Delete", "Temp", "Yes");
+  ASSERT_TRUE(Sandbox::Exists(in_use));
+  EXPECT_EQ(RunAndPick("Remove All Paths"), 0);
+  EXPECT_FALSE(Sandbox::Exists(in_use));
+  EXPECT_TRUE(Sandbox::Exists(Ini()));
 }
 
 TEST_F(Menu, RemoveAllPathsEndsAlsoWhenBothAreMissing) {

@@ -1,6 +1,7 @@
 // The autostart entry: folders by identifier and keyword, the entry's text, atomic writing,
 // and the one message of the routine.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <cstdlib>
 
+#include "platform/locations.h"
 #include "shell/shortcuts.h"
 #include "tests/shell/shell_fixture.h"
 
@@ -91,6 +93,32 @@ TEST_F(Shortcuts, AFailedWriteShowsTheOneMessage) {
   EXPECT_EQ(boxes_[0].title, "Create Shortcut");
   EXPECT_EQ(boxes_[0].style, 48);
   EXPECT_EQ(Sandbox::ReadFile(sandbox_.Path("home/.config/autostart")), "in the way");
+}
+
+// Installed, the program's folder is <prefix>/libexec/tidrex and <prefix>/bin/tidrex leads to
+// it: the entry starts that command and takes the theme's icon. Any other copy, or a command
+// that leads elsewhere, starts the executable in the application folder.
+TEST_F(Shortcuts, AnInstalledProgramStartsItsCommandAnyOtherCopyItsOwnFile) {
+  const std::string app = sandbox_.Path("usr/libexec/tidrex/");
+  const std::string command = sandbox_.Path("usr/bin/tidrex");
+  Sandbox::MakeDirs(app);
+  Sandbox::MakeDirs(sandbox_.Path("usr/bin"));
+  platform::SetApplicationFolderForTesting(app);
+  EXPECT_EQ(AutostartTarget(), app + "Quorvel") << "no command at all";
+
+  // This test program stands in for the installed executable behind the link.
+  ASSERT_EQ(symlink(std::filesystem::read_symlink("/proc/self/exe").c_str(), command.c_str()), 0);
+  EXPECT_EQ(AutostartTarget(), command);
+  CreateShortcut(AutostartTarget(), "Tidrex", "StartUp");
+  const std::string text = Sandbox::ReadFile(Autostart());
+  EXPECT_NE(text.find("\nExec=\"" + command + "\"\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nIcon=tidrex\n"), std::string::npos) << text;
+
+  ASSERT_EQ(unlink(command.c_str()), 0);
+  ASSERT_EQ(symlink("/bin/true", command.c_str()), 0);
+  EXPECT_EQ(AutostartTarget(), app + "Quorvel") << "a command of another program";
+  platform::SetApplicationFolderForTesting(sandbox_.AppFolder());
+  EXPECT_EQ(AutostartTarget(), sandbox_.AppFolder() + "Quorvel");
 }
 
 }  // namespace
