@@ -1,5 +1,7 @@
 #include "engine/cleaning_run.h"
 
+#include <optional>
+
 #include "engine/folder_emptying.h"
 #include "engine/ini_settings.h"
 #include "engine/internet_delete.h"
@@ -35,6 +37,8 @@ bool KeepListSaved() {
 void Run(Entry entry, RunUi& ui, const CleaningSteps& steps) {
   const bool interactive = entry == Entry::kInteractive;
   const bool unattended = entry == Entry::kUnattended;
+  // The switches, the marker and what the steps read come from one reading of the file.
+  std::optional<IniOperation> settings(std::in_place, ConfigFilePath());
 
   if (interactive) {
     ui.SetStatusLine(kStatusCleaning);
@@ -61,6 +65,9 @@ void Run(Entry entry, RunUi& ui, const CleaningSteps& steps) {
     clean = ui.MessageBox(kTextKeepListNotSaved, kStyleQuestionYesNo, kTitleKeepListNotSaved) ==
             kAnswerYes;
     if (clean) ui.HideOptionsPage();
+    // While the question was open the user could change the settings: the steps read afresh.
+    settings.reset();
+    settings.emplace(ConfigFilePath());
   }
 
   if (clean) {

@@ -9,6 +9,9 @@ std::vector<std::string> LoadInternetKeepList() { return ReadIniList(ConfigFileP
 
 void SaveInternetKeepList(const std::vector<std::string>& entries) {
   const std::string file = ConfigFilePath();
+  // One reading under the writers' lock: a change another process makes meanwhile is neither
+  // read stale nor carried away by the rebuild.
+  const IniOperation update(file, IniOperation::kForUpdate);
   // What the rebuilt file carries over; a missing key reads "0" and is written back as "0".
   const std::string user_folder = ReadIniValue(file, "User", "sFile0", "0");
   const std::string temp = ReadIniValue(file, "Delete", "Temp", "0");

@@ -5,8 +5,10 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
+#include <sstream>
+
+#include "platform/small_file.h"
 
 extern char** environ;
 
@@ -78,7 +80,7 @@ std::string XdgDataHome() { return XdgBase("XDG_DATA_HOME", ".local/share"); }
 
 std::string XdgUserDir(const std::string& key, const std::string& fallback) {
   const std::string home = HomeFolder();
-  std::ifstream in(XdgConfigHome() + "/user-dirs.dirs");
+  std::istringstream in(ReadSmallFileText(XdgConfigHome() + "/user-dirs.dirs"));
   std::string line;
   while (std::getline(in, line)) {
     // Lines look like XDG_DESKTOP_DIR="$HOME/Desktop".

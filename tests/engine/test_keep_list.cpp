@@ -33,7 +33,7 @@ class KeepListTest : public ::testing::Test {
 // The file is rebuilt in a fixed order: the user folder, the three switches, the keep
 // list, the cookie list; everything else goes.
 TEST_F(KeepListTest, RebuildsTheFileInItsFixedOrderCarryingTheOtherValues) {
-  const std::string zeros = "[User]\nsFile0=0\n\n[Delete]\nTemp=0\nTemporary Internet Files=0\nUser=0\n";
+  const std::string zeros = "[User]\nsFile0=0\n[Delete]\nTemp=0\nTemporary Internet Files=0\nUser=0\n";
   struct Case {
     std::optional<std::string> before;
     std::vector<std::string> list;
@@ -45,14 +45,14 @@ TEST_F(KeepListTest, RebuildsTheFileInItsFixedOrderCarryingTheOtherValues) {
        "[Internet]\nsFile0=old0\nsFile1=old1\nsFile2=old2\n[Cookies]\nsFile0=/c/a.txt\nsFile1=/c/b.txt\n"
        "[User]\nsFile0=/home/u/junk\n[Other]\nkey=value\n",
        {"https://a.test/", "https://b.test/x"},
-       "[User]\nsFile0=/home/u/junk\n\n[Delete]\nTemp=Yes\nTemporary Internet Files=No\nUser=Yes\n\n"
-       "[Internet]\nsFile0=https://a.test/\nsFile1=https://b.test/x\n\n[Cookies]\nsFile0=/c/a.txt\nsFile1=/c/b.txt\n"},
+       "[User]\nsFile0=/home/u/junk\n[Delete]\nTemp=Yes\nTemporary Internet Files=No\nUser=Yes\n"
+       "[Internet]\nsFile0=https://a.test/\nsFile1=https://b.test/x\n[Cookies]\nsFile0=/c/a.txt\nsFile1=/c/b.txt\n"},
       // Names are found in any case; a missing "User" switch is written back as "0".
       {"[Delete]\ntemp=No\nTEMPORARY INTERNET FILES=Yes\n[user]\nSFILE0=/data/x\n[cookies]\nsFile0=/c/1\n",
        {"n0"},
-       "[User]\nsFile0=/data/x\n\n[Delete]\nTemp=No\nTemporary Internet Files=Yes\nUser=0\n\n"
-       "[Internet]\nsFile0=n0\n\n[Cookies]\nsFile0=/c/1\n"},
-      {"[Internet]\nsFile0=https://old.test/\n", {"https://new.test/"}, zeros + "\n[Internet]\nsFile0=https://new.test/\n"},
+       "[User]\nsFile0=/data/x\n[Delete]\nTemp=No\nTemporary Internet Files=Yes\nUser=0\n"
+       "[Internet]\nsFile0=n0\n[Cookies]\nsFile0=/c/1\n"},
+      {"[Internet]\nsFile0=https://old.test/\n", {"https://new.test/"}, zeros + "[Internet]\nsFile0=https://new.test/\n"},
       {std::nullopt, {}, zeros},
   };
   for (const Case& c : cases) {

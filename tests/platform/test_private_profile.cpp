@@ -78,6 +78,24 @@ TEST(ProfileReading, GarbageNeverHurts) {
   EXPECT_EQ(Read("[[[]]]]\n=\n[", "A", "k"), "DEF");
 }
 
+// Where the Windows functions behave in ways a reader would not guess.
+TEST(ProfileReading, WindowsTrimsTheDefaultAndTheRequestedNamesAndNeedsBothBrackets) {
+  const std::string text = "[Delete]\nUser=Yes\n[b\nTemp=in Delete\n[c]\nk=c\n";
+  EXPECT_EQ(ReadProfileText("", "A", "k", "dflt  ", 255), "dflt") << "trailing blanks of the default";
+  EXPECT_EQ(ReadProfileText("", "A", "k", "  dflt \t", 255), "  dflt \t") << "only trailing spaces";
+  EXPECT_EQ(ReadProfileText("", "A", "k", "   ", 255), "");
+  EXPECT_EQ(ReadProfileText(text, "A", "k", "\"q\"  ", 255), "q") << "then the quotes";
+  EXPECT_EQ(Read(text, "  Delete\t", " User  "), "Yes") << "blanks around requested names";
+  EXPECT_EQ(GetProfileStrings("/nonexistent", "A", {"k"}, "d  ", 255), std::vector<std::string>{"d"});
+  EXPECT_EQ(ReadProfileTexts(text, " delete ", {" user", "TEMP "}, "d ", 255),
+            (std::vector<std::string>{"Yes", "in Delete"}));
+  EXPECT_EQ(Read(text, "b", "Temp"), "DEF") << "\"[b\" opens no section";
+  EXPECT_EQ(Read(text, "Delete", "Temp"), "in Delete");
+  EXPECT_EQ(Read(text, "Delete", "[b"), "DEF") << "a line without \"=\" is a key without value";
+  EXPECT_EQ(Read(text, "c", "k"), "c");
+  EXPECT_EQ(Read("[a]b]\nk=1\n", "a]b", "k"), "1") << "the last \"]\" closes the name";
+}
+
 TEST(ProfileReading, ManyLinesWithOneKindOfLineEnd) {
   for (char eol : {'\r', '\n'}) {
     std::string text;
@@ -95,8 +113,24 @@ TEST(ProfileWriting, CreatesReplacesInPlaceAndAppendsWithinTheSection) {
     std::string after;
   };
   const Case cases[] = {
+      // A new section follows the last line directly.
       {"", {{"Delete", "User", "Yes"}, {"sAppPath", "ShortCut", "/opt/app/"}, {"Delete", "Temp", "No"}},
-       "[Delete]\nUser=Yes\nTemp=No\n\n[sAppPath]\nShortCut=/opt/app/\n"},
+       "[Delete]\nUser=Yes\nTemp=No\n[sAppPath]\nShortCut=/opt/app/\n"},
+      {"[A]\nk=1", {{"B", "x", "1"}}, "[A]\nk=1\n[B]\nx=1\n"},
+      {"[A]\nk=1\n\n", {{"B", "x", "1"}}, "[A]\nk=1\n\n[B]\nx=1\n"},
+      // Written lines take the file's own line ends: CRLF in a file from Windows.
+      {"[A]\r\nk=1\r\n", {{"A", "n", "2"}, {"B", "x", "1"}}, "[A]\r\nk=1\r\nn=2\r\n[B]\r\nx=1\r\n"},
+      {"[A]\r\nk=1", {{"A", "n", "2"}}, "[A]\r\nk=1\r\nn=2\r\n"},
+      {"; from Windows\r\n[A]\nk=1\n", {{"B", "x", "1"}}, "; from Windows\r\n[A]\nk=1\n[B]\r\nx=1\r\n"},
+      {"[A]\nk=1\r\n", {{"B", "x", "1"}}, "[A]\nk=1\r\n[B]\nx=1\n"},
+      // Writing the value a key has changes no byte, not even the spacing around it.
+      {"[A]\n  k =  v  \n", {{"a", "K", "v"}}, "[A]\n  k =  v  \n"},
+      {"[A]\nk=\"v\"\n", {{"A", "k", "v"}}, "[A]\nk=v\n"},
+      {"[A]\nk\n", {{"A", "k", ""}}, "[A]\nk=\n"},
+      // Requested names are found without their blanks, and written without them.
+      {"[A]\nk=1\n", {{" A\t", " k ", "2"}, {" New ", " n ", "3"}}, "[A]\nk=2\n[New]\nn=3\n"},
+      // "[b" without "]" is an ordinary line of the section before it.
+      {"[a]\n[b\nk=1\n", {{"b", "k", "2"}, {"a", "k", "3"}}, "[a]\n[b\nk=3\n[b]\nk=2\n"},
       {"; keep me\r\n[delete]\r\nuser = Yes\r\n\r\n[Other]\r\nx=1", {{"Delete", "USER", "No"}},
        "; keep me\r\n[delete]\r\nuser=No\r\n\r\n[Other]\r\nx=1"},
       // A new key goes after the last non-blank line of its section.
