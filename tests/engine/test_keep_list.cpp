@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <optional>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "engine/ini_settings.h"
+#include "platform/locations.h"
 #include "tests/platform/fs_fixtures.h"
 
 namespace tidrex::engine {
@@ -136,6 +138,38 @@ TEST_F(KeepListTest, AKilledSaveLeavesTheOldOrTheNewFile) {
                                    EXPECT_TRUE(now == long_file || now == short_file)
                                        << "round " << round << ": " << now.size() << " bytes";
                                  });
+}
+
+// A save reads the switches, deletes and rebuilds: another process's write of a switch in
+// between must neither be undone by the rebuild nor be read stale.
+TEST_F(KeepListTest, ASaveNeverUndoesAWriteAnotherProcessMakesMeanwhile) {
+  testing::QuickFolder folder;
+  platform::SetApplicationFolderForTesting(folder.Path() + "/");
+  const int rounds = folder.OnMemory() ? 300 : 40;
+  auto spawn = [](const std::function<int()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    return pid;
+  };
+  const pid_t writer = spawn([&] {
+    for (int i = 1; i <= rounds; ++i) {
+      // Nobody else writes this switch: it must still hold this process's last value.
+      if (ReadIniValue(Ini(), "Delete", "Temp") != (i == 1 ? "0" : "v" + std::to_string(i - 1))) return 1;
+      WriteIniValue(Ini(), "Delete", "Temp", "v" + std::to_string(i));
+    }
+    return 0;
+  });
+  const pid_t saver = spawn([&] {
+    for (int i = 1; i <= rounds; ++i) SaveInternetKeepList({"https://k" + std::to_string(i) + ".test/"});
+    return 0;
+  });
+  for (const pid_t pid : {writer, saver}) {
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << (pid == writer ? "a write was undone" : "saver");
+  }
+  EXPECT_EQ(ReadIniValue(Ini(), "Delete", "Temp"), "v" + std::to_string(rounds));
+  EXPECT_EQ(LoadInternetKeepList(), std::vector<std::string>{"https://k" + std::to_string(rounds) + ".test/"});
 }
 
 }  // namespace
