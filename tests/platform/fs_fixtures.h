@@ -9,6 +9,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -103,10 +104,12 @@ class ScratchMount {
 };
 
 // A child process that holds an fcntl write lock on a file until it is killed, the way a
-// running Firefox holds its profile's .parentlock.
+// running Firefox holds its profile's .parentlock; or a flock, the way a writer holds its
+// temporary file.
 class LockHolder {
  public:
-  explicit LockHolder(const std::string& path) {
+  enum Kind { kFcntl, kFlock };
+  explicit LockHolder(const std::string& path, Kind kind = kFcntl) {
     int ready[2];
     if (::pipe(ready) != 0) throw std::runtime_error("pipe");
     pid_ = ::fork();
@@ -115,7 +118,7 @@ class LockHolder {
       struct flock lock {};
       lock.l_type = F_WRLCK;
       lock.l_whence = SEEK_SET;
-      char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? '1' : '0';
+      char ok = (fd >= 0 && (kind == kFlock ? ::flock(fd, LOCK_EX) : ::fcntl(fd, F_SETLK, &lock)) == 0) ? '1' : '0';
       (void)!::write(ready[1], &ok, 1);
       for (;;) ::pause();
     }

@@ -1,6 +1,5 @@
 #include "platform/private_profile.h"
 
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -384,36 +383,6 @@ TEST_F(ProfileFile, KilledWriterNeverLeavesATornFile) {
   EXPECT_EQ(Sandbox::ReadFile(file), ApplyProfileWrites("", content_for(10)));
 }
 
-// A process that holds a flock on `path` until it is killed, as a writer does on its
-// temporary file.
-class FlockHolder {
- public:
-  explicit FlockHolder(const std::string& path) {
-    int ready[2];
-    if (pipe(ready) != 0) throw std::runtime_error("pipe");
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int fd = open(path.c_str(), O_RDONLY);
-      const char ok = fd >= 0 && flock(fd, LOCK_EX) == 0 ? '1' : '0';
-      (void)!write(ready[1], &ok, 1);
-      for (;;) pause();
-    }
-    close(ready[1]);
-    char ok = '0';
-    (void)!read(ready[0], &ok, 1);
-    close(ready[0]);
-    if (ok != '1') throw std::runtime_error("could not lock " + path);
-  }
-  ~FlockHolder() { Release(); }
-  void Release() {
-    if (pid_ > 0) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
 TEST_F(ProfileFile, OnlyLeftoversOfDeadWritersGoWithTheNextWrite) {
   const std::string app = box.AppFolder();
   Sandbox::WriteFile(file, "[A]\nk=1\n");
@@ -428,7 +397,7 @@ TEST_F(ProfileFile, OnlyLeftoversOfDeadWritersGoWithTheNextWrite) {
   leftover(".Clean.ini.lock", true);     // the lock file of a holder that died
   for (const char* other : {".Clean.ini.toolong", ".Clean.ini.a-b_c1", ".Other.ini.aB3dE9", "Clean.ini.aB3dE9"})
     leftover(other, true);
-  FlockHolder live(app + ".Clean.ini.HeLd42");
+  testing::LockHolder live(app + ".Clean.ini.HeLd42", testing::LockHolder::kFlock);
 
   ASSERT_TRUE(WriteProfileString(file, "A", "k", "2"));
   EXPECT_EQ(Names(app), (std::set<std::string>{"Clean.ini", ".Clean.ini.Zz0000", ".Clean.ini.HeLd42",
