@@ -1,5 +1,7 @@
 // The configuration file and the deletion primitive against their baselines, side by side:
 //   ReadIniList over 1,200 keys; 1,200 single writes against one batch of the same writes;
+//   an unattended run's reads, each from the file against all from one reading;
+//   a settings file at the read ceiling against one of 100 GB, refused from its size;
 //   DeletePath of a 100,000-file tree against `rm -rf` of an identical tree.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -7,12 +9,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/ini_settings.h"
+#include "engine/internet_keep_list.h"
 #include "platform/files.h"
 #include "platform/private_profile.h"
+#include "platform/small_file.h"
 #include "tests/support/sandbox.h"
 
 extern char** environ;
@@ -59,6 +64,47 @@ void BM_Write1200Batch(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Write1200Batch)->Unit(benchmark::kMillisecond);
+
+// What an unattended run with every category on reads: the three switches, the user folder
+// and the keep list, from a file that holds a 1,200-entry keep list.
+void RunReads(benchmark::State& state, bool one_reading) {
+  Sandbox box;
+  auto writes = KeepListWrites(1200);
+  writes.push_back({"Delete", "User", "Yes"});
+  writes.push_back({"Delete", "Temp", "Yes"});
+  writes.push_back({"Delete", "Temporary Internet Files", "Yes"});
+  writes.push_back({"User", "sFile0", box.Path("user")});
+  tidrex::platform::WriteProfileStrings(box.IniPath(), writes);
+  for (auto _ : state) {
+    std::optional<tidrex::engine::IniOperation> run;
+    if (one_reading) run.emplace(tidrex::engine::ConfigFilePath());
+    const std::string file = tidrex::engine::ConfigFilePath();
+    for (const char* key : {"User", "Temp", "Temporary Internet Files"})
+      benchmark::DoNotOptimize(tidrex::engine::ReadIniValue(file, "Delete", key));
+    benchmark::DoNotOptimize(tidrex::engine::ReadIniValue(file, "User", "sFile0"));
+    benchmark::DoNotOptimize(tidrex::engine::LoadInternetKeepList());
+  }
+}
+void BM_RunReadsEachFromTheFile(benchmark::State& state) { RunReads(state, false); }
+void BM_RunReadsFromOneReading(benchmark::State& state) { RunReads(state, true); }
+BENCHMARK(BM_RunReadsEachFromTheFile)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RunReadsFromOneReading)->Unit(benchmark::kMicrosecond);
+
+// A read of a settings file at the ceiling (a keep list padded to 4 MiB), and of a sparse
+// 100 GB one, which is refused from its size without a byte read or allocated.
+void ReadOfSize(benchmark::State& state, off_t size) {
+  Sandbox box;
+  std::string text = "[Delete]\nTemp=Yes\n[Internet]\n";
+  for (int i = 0; text.size() < tidrex::platform::kSmallFileCeiling - 128; ++i)
+    text += "sFile" + std::to_string(i) + "=https://www.example.com/assets/" + std::to_string(i) + "/style.css\n";
+  Sandbox::WriteFile(box.IniPath(), text);
+  if (size > 0 && truncate(box.IniPath().c_str(), size) != 0) state.SkipWithError("cannot make a sparse file");
+  for (auto _ : state) benchmark::DoNotOptimize(tidrex::engine::ReadIniValue(box.IniPath(), "Delete", "Temp"));
+}
+void BM_ReadSettingsAtTheCeiling(benchmark::State& state) { ReadOfSize(state, 0); }
+void BM_ReadSettingsOf100GB(benchmark::State& state) { ReadOfSize(state, off_t{100} << 30); }
+BENCHMARK(BM_ReadSettingsAtTheCeiling)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReadSettingsOf100GB)->Unit(benchmark::kMicrosecond);
 
 // 100,000 files in 1,111 folders: 10 top folders, 100 below each, 1,000 leaves in all,
 // 90 files in each leaf and 100 in each upper folder.

@@ -1,5 +1,7 @@
 #include "engine/cleaning_run.h"
 
+#include <optional>
+
 #include "engine/folder_emptying.h"
 #include "engine/ini_settings.h"
 #include "engine/internet_delete.h"
@@ -35,6 +37,9 @@ bool KeepListSaved() {
 void Run(Entry entry, RunUi& ui, const CleaningSteps& steps) {
   const bool interactive = entry == Entry::kInteractive;
   const bool unattended = entry == Entry::kUnattended;
+  // The switches, the marker and what the steps read come from one reading of the file. It
+  // ends before every message box, while which the user can change the settings.
+  std::optional<IniOperation> settings(std::in_place, ConfigFilePath());
 
   if (interactive) {
     ui.SetStatusLine(kStatusCleaning);
@@ -47,6 +52,7 @@ void Run(Entry entry, RunUi& ui, const CleaningSteps& steps) {
       ui.EndProgram();
       return;
     }
+    settings.reset();
     ui.MessageBox(kTextNothingSelected, kStyleInformationOk, kTitleNothingSelected);
     ui.ShowBackdrop();
     ui.ShowMainStartPage();
@@ -56,17 +62,20 @@ void Run(Entry entry, RunUi& ui, const CleaningSteps& steps) {
   bool clean = true;
   if (!unattended && !KeepListSaved()) {
     ui.ShowBackdrop();
+    settings.reset();
     // Only an explicit Yes goes on: an answer that is neither (a box closed some other way)
     // deletes nothing.
     clean = ui.MessageBox(kTextKeepListNotSaved, kStyleQuestionYesNo, kTitleKeepListNotSaved) ==
             kAnswerYes;
     if (clean) ui.HideOptionsPage();
+    settings.emplace(ConfigFilePath());
   }
 
   if (clean) {
     if (s.user == "Yes" && steps.empty_user_folder) steps.empty_user_folder();
     if (s.temp == "Yes" && steps.empty_temp_folder) steps.empty_temp_folder();
     if (s.internet == "Yes" && steps.clean_internet_cache) steps.clean_internet_cache();
+    settings.reset();
 
     if (interactive && ui.BackdropVisible()) {
       ui.SetStatusLine(kStatusFinished);

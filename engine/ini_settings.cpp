@@ -1,5 +1,8 @@
 #include "engine/ini_settings.h"
 
+#include <optional>
+
+#include "platform/atomic_file.h"
 #include "platform/locations.h"
 #include "platform/private_profile.h"
 
@@ -13,15 +16,59 @@ constexpr std::size_t kLastListIndex = 1000;
 
 }  // namespace
 
+struct IniOperation::Scope {
+  Scope(const std::string& f, Scope* o) : file(f), outer(o) {}
+  std::string file;
+  Scope* outer;
+  std::optional<platform::UpdateLock> lock;
+  std::optional<platform::ProfileSnapshot> snapshot;
+};
+
+namespace {
+
+thread_local IniOperation::Scope* g_innermost = nullptr;
+
+// The reading that answers reads of `file` now, or none outside every operation on it.
+const platform::ProfileSnapshot* OperationReading(const std::string& file) {
+  for (IniOperation::Scope* s = g_innermost; s; s = s->outer)
+    if (s->file == file) {
+      if (!s->snapshot) s->snapshot.emplace(file);
+      return &*s->snapshot;
+    }
+  return nullptr;
+}
+
+void ForgetOperationReadings(const std::string& file) {
+  for (IniOperation::Scope* s = g_innermost; s; s = s->outer)
+    if (s->file == file) s->snapshot.reset();
+}
+
+}  // namespace
+
+IniOperation::IniOperation(const std::string& file, Mode mode)
+    : scope_(std::make_unique<Scope>(file, g_innermost)) {
+  if (mode == kForUpdate) scope_->lock.emplace(file);
+  g_innermost = scope_.get();
+}
+
+IniOperation::~IniOperation() {
+  // Operations end in the reverse order of their start, being scoped objects on one thread.
+  g_innermost = scope_->outer;
+}
+
 std::string ConfigFilePath() { return platform::ConfigurationFolder() + "Clean.ini"; }
 
 std::string ReadIniValue(const std::string& file, const std::string& section,
                          const std::string& key, const std::string& fallback) {
+  if (const platform::ProfileSnapshot* reading = OperationReading(file))
+    return reading->GetString(section, key, fallback, kReadCapacity);
   return platform::GetProfileString(file, section, key, fallback, kReadCapacity);
 }
 
 std::string ReadIniValueWhole(const std::string& file, const std::string& section,
                               const std::string& key, const std::string& fallback) {
+  if (const platform::ProfileSnapshot* reading = OperationReading(file))
+    return reading->GetString(section, key, fallback, kWhole);
   return platform::GetProfileString(file, section, key, fallback, kWhole);
 }
 
@@ -34,6 +81,7 @@ std::string SanitizeIniValue(std::string value) {
 void WriteIniValue(const std::string& file, const std::string& section, const std::string& key,
                    const std::string& value) {
   platform::WriteProfileString(file, section, key, SanitizeIniValue(value));
+  ForgetOperationReadings(file);
 }
 
 std::string ListKey(std::size_t index) { return "sFile" + std::to_string(index); }
@@ -45,7 +93,9 @@ std::vector<std::string> ReadList(const std::string& file, const std::string& se
   keys.reserve(kLastListIndex + 1);
   for (std::size_t i = 0; i <= kLastListIndex; ++i) keys.push_back(ListKey(i));
   // One reading of the file answers all 1,001 keys exactly as 1,001 single reads would.
-  std::vector<std::string> values = platform::GetProfileStrings(file, section, keys, "0", capacity);
+  const platform::ProfileSnapshot* reading = OperationReading(file);
+  std::vector<std::string> values = reading ? reading->GetStrings(section, keys, "0", capacity)
+                                            : platform::GetProfileStrings(file, section, keys, "0", capacity);
   std::vector<std::string> list;
   for (auto& v : values) {
     if (v.empty() || v == "0") break;

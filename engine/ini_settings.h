@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,5 +37,26 @@ std::string ListKey(std::size_t index);
 
 // The value as WriteIniValue stores it.
 std::string SanitizeIniValue(std::string value);
+
+// While it lives, every ReadIniValue and ReadIniList of `file` on this thread is answered
+// from one reading of the file, taken at the first of them: an operation that needs several
+// values in a row (a cleaning run, a page's load) reads the file once and sees one state of
+// it. Between operations every read goes to the file afresh. A WriteIniValue of the file
+// meanwhile is seen by the next read. kForUpdate also holds the writers' lock for the whole
+// operation, so that what it reads and then writes back cannot interleave with another
+// process's write.
+class IniOperation {
+ public:
+  enum Mode { kRead, kForUpdate };
+  explicit IniOperation(const std::string& file, Mode mode = kRead);
+  ~IniOperation();
+  IniOperation(const IniOperation&) = delete;
+  IniOperation& operator=(const IniOperation&) = delete;
+
+  struct Scope;
+
+ private:
+  std::unique_ptr<Scope> scope_;
+};
 
 }  // namespace tidrex::engine

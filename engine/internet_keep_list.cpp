@@ -10,6 +10,9 @@ std::vector<std::string> LoadInternetKeepList() { return ReadIniListWhole(Config
 
 void SaveInternetKeepList(const std::vector<std::string>& entries) {
   const std::string file = ConfigFilePath();
+  // One reading under the writers' lock: a change another process makes meanwhile is neither
+  // read stale nor carried away by the rebuild.
+  const IniOperation update(file, IniOperation::kForUpdate);
   // What the rebuilt file carries over; a missing key reads "0" and is written back as "0".
   // Values are carried over whole: a cut one written back would be lost for good.
   const std::string user_folder = ReadIniValueWhole(file, "User", "sFile0", "0");

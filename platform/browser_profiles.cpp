@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string_view>
@@ -17,6 +16,7 @@
 #include <dirent.h>
 
 #include "platform/locations.h"
+#include "platform/small_file.h"
 
 namespace tidrex::platform {
 
@@ -136,15 +136,6 @@ std::vector<std::string> SubfolderNames(const std::string& path) {
   }
   closedir(dir);
   return names;
-}
-
-std::string ReadSmallFile(const std::string& path, std::size_t limit) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::string text(limit, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(limit));
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  return text;
 }
 
 // The names of the profiles that "Local State" knows: the members of profile.info_cache.
@@ -310,7 +301,7 @@ void AddChromiumInstall(const KnownBrowser& browser, const InstallRoots& install
       if (IsChromiumProfileFolderName(n)) names.insert(n);
     for (const std::string& n : SubfolderNames(cache_base))
       if (IsChromiumProfileFolderName(n)) names.insert(n);
-    const std::string local_state = ReadSmallFile(Join(user_data_dir, "Local State"), kLocalStateLimit);
+    const std::string local_state = ReadSmallFileText(Join(user_data_dir, "Local State"), kLocalStateLimit);
     for (std::string& n : JsonScanner(local_state).ProfileNames())
       if (IsSafeComponent(n)) names.insert(std::move(n));
 
@@ -338,7 +329,7 @@ struct IniProfile {
 
 std::vector<IniProfile> ReadProfilesIni(const std::string& file) {
   std::vector<IniProfile> profiles;
-  std::istringstream in(ReadSmallFile(file, 1024 * 1024));
+  std::istringstream in(ReadSmallFileText(file, 1024 * 1024));
   std::string line;
   bool in_profile = false;
   while (std::getline(in, line)) {

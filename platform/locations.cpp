@@ -11,6 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
+
+#include "platform/small_file.h"
 
 extern char** environ;
 
@@ -111,7 +114,7 @@ std::string XdgDataHome() { return XdgBase("XDG_DATA_HOME", ".local/share"); }
 
 std::string XdgUserDir(const std::string& key, const std::string& fallback) {
   const std::string home = HomeFolder();
-  std::ifstream in(XdgConfigHome() + "/user-dirs.dirs");
+  std::istringstream in(ReadSmallFileText(XdgConfigHome() + "/user-dirs.dirs"));
   std::string line;
   while (std::getline(in, line)) {
     // Lines look like XDG_DESKTOP_DIR="$HOME/Desktop".

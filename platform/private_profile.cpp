@@ -1,17 +1,15 @@
 #include "platform/private_profile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+
+#include "platform/atomic_file.h"
+#include "platform/small_file.h"
 
 namespace tidrex::platform {
 namespace {
@@ -26,6 +24,20 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+// The Windows functions look names up without the blanks around them, as they read the
+// names in the file.
+std::string_view RequestedName(std::string_view s) {
+  auto blank = [](char c) { return IsBlank(c) || c == '\r' || c == '\n'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// The Windows reader drops the trailing spaces of the default it is given.
+std::string_view RequestedDefault(std::string_view s) {
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return s;
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -72,12 +84,11 @@ Parsed Classify(std::string_view line) {
     p.kind = Parsed::kComment;
     return p;
   }
-  if (t.front() == '[') {
+  // A "[" without a "]" opens no section: the line is read like any other.
+  if (t.front() == '[' && t.find(']') != std::string_view::npos) {
     p.kind = Parsed::kSection;
     std::string_view inner = t.substr(1);
-    auto close = inner.rfind(']');
-    if (close != std::string_view::npos) inner = inner.substr(0, close);
-    p.name = Trim(inner);
+    p.name = Trim(inner.substr(0, inner.rfind(']')));
     return p;
   }
   p.kind = Parsed::kKey;
@@ -137,29 +148,6 @@ std::string CopyEntry(std::string_view value, size_t capacity) {
   return std::string(value.substr(0, room));
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return false;
-  }
-  // Read straight into the text; a file that grows meanwhile is read to its end all the same.
-  out.resize(static_cast<size_t>(st.st_size) + 1);
-  size_t used = 0;
-  for (;;) {
-    if (used == out.size()) out.resize(out.size() * 2);
-    ssize_t n = read(fd, out.data() + used, out.size() - used);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    used += static_cast<size_t>(n);
-  }
-  out.resize(used);
-  close(fd);
-  return true;
-}
-
 // The file as lines grouped by section, with indexes of the first section of each name and
 // the first key of each name inside it, as the Windows functions find them.
 class Document {
@@ -170,6 +158,8 @@ class Document {
     ForEachLine(text, [&](std::string_view line, std::string_view eol) {
       Parsed p = Classify(WithoutBom(line, first));
       first = false;
+      // Lines this writer adds end the way the file's lines do: CRLF in a file from Windows.
+      if (eol_.empty()) eol_ = std::string(eol);
       if (p.kind == Parsed::kSection) {
         sections_.push_back({});
         first_section_.emplace(std::string(p.name), sections_.size() - 1);
@@ -179,9 +169,12 @@ class Document {
       sections_.back().lines.push_back({std::string(line), std::string(eol)});
       return true;
     });
+    if (eol_.empty()) eol_.push_back('\n');
   }
 
-  void Write(const std::string& section, const std::string& key, const std::string& value) {
+  void Write(std::string_view section_name, std::string_view key_name, const std::string& value) {
+    const std::string section(RequestedName(section_name));
+    const std::string key(RequestedName(key_name));
     auto found = first_section_.find(std::string_view(section));
     size_t s;
     if (found == first_section_.end()) {
@@ -196,13 +189,15 @@ class Document {
       // The existing key keeps its spelling and its place.
       // A key line is never the file's first line (a section header comes before it).
       Parsed p = Classify(line.text);
+      // Writing the value a key has already changes nothing, not even the line's spacing.
+      if (p.has_value && p.value == value) return;
       line.text = std::string(p.name) + "=" + value;
       return;
     }
     size_t pos = sec.lines.size();
     while (pos > 1 && Trim(sec.lines[pos - 1].text).empty()) --pos;
     EnsureLineEnd(s, pos - 1);
-    sec.lines.insert(sec.lines.begin() + static_cast<std::ptrdiff_t>(pos), {key + "=" + value, "\n"});
+    sec.lines.insert(sec.lines.begin() + static_cast<std::ptrdiff_t>(pos), {key + "=" + value, eol_});
     if (pos + 1 < sec.lines.size())
       for (auto& [name, index] : sec.keys)
         if (index >= pos) ++index;
@@ -233,16 +228,10 @@ class Document {
     NameMap<size_t> keys;
   };
 
-  bool Empty() const {
-    for (const auto& sec : sections_)
-      if (!sec.lines.empty()) return false;
-    return true;
-  }
-
   // Only the file's last line can lack its end; a line written after it needs one.
   void EnsureLineEnd(size_t s, size_t line) {
     Line& l = sections_[s].lines[line];
-    if (l.eol.empty()) l.eol = "\n";
+    if (l.eol.empty()) l.eol = eol_;
   }
 
   Line* LastLine() {
@@ -251,80 +240,29 @@ class Document {
     return nullptr;
   }
 
+  // A new section follows the file's last line directly, with no blank line before it.
   size_t AppendSection(const std::string& name) {
-    bool had_text = !Empty();
-    if (Line* last = LastLine(); last && last->eol.empty()) last->eol = "\n";
+    if (Line* last = LastLine(); last && last->eol.empty()) last->eol = eol_;
     sections_.push_back({});
     Section& sec = sections_.back();
-    if (had_text) sections_[sections_.size() - 2].lines.push_back({"", "\n"});
-    sec.lines.push_back({"[" + name + "]", "\n"});
+    sec.lines.push_back({"[" + name + "]", eol_});
     first_section_.emplace(name, sections_.size() - 1);
     return sections_.size() - 1;
   }
 
   std::vector<Section> sections_;
   NameMap<size_t> first_section_;
+  std::string eol_;  // the file's first line end, LF for a file without any
 };
-
-// Replaces `path` by `content` through a sibling file and a rename, so that every reader
-// sees either the old file or the new one, never a part.
-bool ReplaceFile(const std::string& path, const std::string& content) {
-  std::string target = path;
-  struct stat st;
-  bool existed = lstat(path.c_str(), &st) == 0;
-  if (existed && S_ISLNK(st.st_mode)) {
-    // Write through a link, as an in-place writer would, instead of replacing the link.
-    char resolved[PATH_MAX];
-    if (!realpath(path.c_str(), resolved)) return false;
-    target = resolved;
-    existed = stat(target.c_str(), &st) == 0;
-  }
-  if (existed && !S_ISREG(st.st_mode)) return false;
-  // A file without any write permission is read-only: the write is lost, as on Windows.
-  if (existed && (st.st_mode & 0222) == 0) return false;
-
-  auto slash = target.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string tmp = dir + "/." + base + ".XXXXXX";
-  int fd = mkostemp(tmp.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  mode_t mode;
-  if (existed) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
-  }
-  bool ok = fchmod(fd, mode) == 0;
-  // Keep the owner when root rewrites a user's file; a failure here is not worth losing the write.
-  if (existed && ok && geteuid() == 0) {
-    [[maybe_unused]] int ignored = fchown(fd, st.st_uid, st.st_gid);
-  }
-  size_t done = 0;
-  while (ok && done < content.size()) {
-    ssize_t n = write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (close(fd) != 0) ok = false;
-  if (ok && rename(tmp.c_str(), target.c_str()) != 0) ok = false;
-  if (!ok) unlink(tmp.c_str());
-  return ok;
-}
 
 }  // namespace
 
-std::string ReadProfileText(const std::string& text, const std::string& section,
-                            const std::string& key, const std::string& fallback,
+std::string ReadProfileText(const std::string& text, const std::string& section_name,
+                            const std::string& key_name, const std::string& fallback,
                             size_t capacity) {
+  const std::string_view section = RequestedName(section_name), key = RequestedName(key_name);
   enum { kBefore, kInside, kDone } state = kBefore;
-  std::string result = CopyEntry(fallback, capacity);
+  std::string result = CopyEntry(RequestedDefault(fallback), capacity);
   bool first = true;
   ForEachLine(text, [&](std::string_view line, std::string_view) {
     Parsed p = Classify(WithoutBom(line, first));
@@ -348,25 +286,10 @@ std::string ReadProfileText(const std::string& text, const std::string& section,
   return result;
 }
 
-std::string GetProfileString(const std::string& file, const std::string& section,
-                             const std::string& key, const std::string& fallback,
-                             size_t capacity) {
-  std::string text;
-  if (!ReadWholeFile(file, text)) return CopyEntry(fallback, capacity);
-  return ReadProfileText(text, section, key, fallback, capacity);
-}
-
-std::vector<std::string> GetProfileStrings(const std::string& file, const std::string& section,
-                                           const std::vector<std::string>& keys,
-                                           const std::string& fallback, size_t capacity) {
-  std::string text;
-  bool have = ReadWholeFile(file, text);
-  std::vector<std::string> out;
-  out.reserve(keys.size());
-  if (!have) {
-    out.assign(keys.size(), CopyEntry(fallback, capacity));
-    return out;
-  }
+std::vector<std::string> ReadProfileTexts(const std::string& text, const std::string& section_name,
+                                          const std::vector<std::string>& keys,
+                                          const std::string& fallback, size_t capacity) {
+  const std::string_view section = RequestedName(section_name);
   // Index the first section of that name once instead of scanning the file per key.
   // The first line of each key name; without "=" it holds no value and gives the default.
   NameMap<std::optional<std::string>> first_value;
@@ -387,12 +310,42 @@ std::vector<std::string> GetProfileStrings(const std::string& file, const std::s
     }
     return true;
   });
-  const std::string fallback_entry = CopyEntry(fallback, capacity);
+  const std::string fallback_entry = CopyEntry(RequestedDefault(fallback), capacity);
+  std::vector<std::string> out;
+  out.reserve(keys.size());
   for (const auto& k : keys) {
-    auto it = first_value.find(std::string_view(k));
+    auto it = first_value.find(RequestedName(k));
     out.push_back(it != first_value.end() && it->second ? *it->second : fallback_entry);
   }
   return out;
+}
+
+ProfileSnapshot::ProfileSnapshot(const std::string& file)
+    : readable_(ReadSmallFile(file, text_) == SmallFileRead::kRead) {}
+
+std::string ProfileSnapshot::GetString(const std::string& section, const std::string& key,
+                                       const std::string& fallback, size_t capacity) const {
+  if (!readable_) return CopyEntry(RequestedDefault(fallback), capacity);
+  return ReadProfileText(text_, section, key, fallback, capacity);
+}
+
+std::vector<std::string> ProfileSnapshot::GetStrings(const std::string& section,
+                                                     const std::vector<std::string>& keys,
+                                                     const std::string& fallback, size_t capacity) const {
+  if (!readable_) return std::vector<std::string>(keys.size(), CopyEntry(RequestedDefault(fallback), capacity));
+  return ReadProfileTexts(text_, section, keys, fallback, capacity);
+}
+
+std::string GetProfileString(const std::string& file, const std::string& section,
+                             const std::string& key, const std::string& fallback,
+                             size_t capacity) {
+  return ProfileSnapshot(file).GetString(section, key, fallback, capacity);
+}
+
+std::vector<std::string> GetProfileStrings(const std::string& file, const std::string& section,
+                                           const std::vector<std::string>& keys,
+                                           const std::string& fallback, size_t capacity) {
+  return ProfileSnapshot(file).GetStrings(section, keys, fallback, capacity);
 }
 
 std::string ApplyProfileWrites(const std::string& text, const std::vector<ProfileWrite>& writes) {
@@ -408,9 +361,24 @@ bool WriteProfileString(const std::string& file, const std::string& section,
 
 bool WriteProfileStrings(const std::string& file, const std::vector<ProfileWrite>& writes,
                          bool from_empty) {
+  // Read, change and replace under the lock, or another process's write made in between
+  // would be carried away by this one's rename.
+  const UpdateLock lock(file);
+  if (!lock.Held()) return false;
   std::string text;
-  if (!from_empty) ReadWholeFile(file, text);
-  return ReplaceFile(file, ApplyProfileWrites(text, writes));
+  const SmallFileRead state = ReadSmallFile(file, text);
+  // A file that cannot be read is not an empty one: writing would destroy what it holds.
+  if (state == SmallFileRead::kUnreadable) return false;
+  const bool existed = state == SmallFileRead::kRead;
+  // A file without any write permission is read-only: the write is lost, as on Windows.
+  struct stat st {};
+  if (existed && stat(file.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) return false;
+  std::string updated = ApplyProfileWrites(from_empty ? std::string() : text, writes);
+  // Leaves the file, its inode and its times alone.
+  if (existed && updated == text) return true;
+  // A file this reader would refuse must never be written: it would lose every setting.
+  if (updated.size() > kSmallFileCeiling) return false;
+  return WriteFileAtomically(file, updated, 0666);
 }
 
 }  // namespace tidrex::platform

@@ -49,6 +49,7 @@ Form2::Form2()
 
 void Form2::LoadContent() {
   const std::string file = engine::ConfigFilePath();
+  const engine::IniOperation load(file);
   const std::string user = engine::ReadIniValue(file, kSection, "User", "0");
   const std::string temp = engine::ReadIniValue(file, kSection, "Temp", "0");
   const std::string internet = engine::ReadIniValue(file, kSection, "Temporary Internet Files", "0");

@@ -77,6 +77,7 @@ void Form1a::Form_Load() {
   if (ShellTrayAdd() == 1) HookWindow(Hwnd());
   forms::SetTaskVisible(false);
   forms::Screen::SetMousePointer(forms::kCursorDefault);
+  const engine::IniOperation first_run_test(ini);
   const std::string user = engine::ReadIniValue(ini, "Delete", "User", "0");
   const std::string temp = engine::ReadIniValue(ini, "Delete", "Temp", "0");
   const std::string inet = engine::ReadIniValue(ini, "Delete", "Temporary Internet Files", "0");

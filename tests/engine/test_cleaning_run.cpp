@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/ini_settings.h"
+#include "tests/platform/fs_fixtures.h"
 #include "tests/support/sandbox.h"
 
 namespace tidrex::engine {
@@ -214,6 +215,46 @@ TEST_F(CleaningRunTest, RealStepsEmptyTheFoldersThatAreSwitchedOn) {
   RunTrayClean(tray);
   EXPECT_FALSE(Sandbox::Exists(box.Path("user/sub")));
   EXPECT_TRUE(Sandbox::Exists(box.Path("user")));
+}
+
+// A run reads "Clean.ini" once for its switches, its marker and what its steps need, and
+// afresh only after a question, while which the user could change the settings.
+TEST_F(CleaningRunTest, ARunReadsTheFileOnceUnlessItAskedTheUser) {
+  box.SetEnv("Temp", box.TempDir());
+  const std::string on = "[Delete]\nUser=Yes\nTemp=Yes\nTemporary Internet Files=Yes\n[User]\nsFile0=" +
+                         box.Path("user") + "\n";
+  struct Case {
+    const char* what;
+    std::optional<std::string> ini;
+    Entry entry;
+    int opens;
+  };
+  const Case cases[] = {
+      {"no file", std::nullopt, Entry::kUnattended, 0},
+      {"all on", on, Entry::kUnattended, 1},
+      {"all on, keep list saved", on + "[Internet]\nsFile0=https://kept.test/\n", Entry::kTray, 1},
+      {"all on, keep list saved", on + "[Internet]\nsFile0=https://kept.test/\n", Entry::kInteractive, 1},
+      {"unsaved keep list, answered Yes", on, Entry::kTray, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    unlink(ConfigFilePath().c_str());
+    if (c.ini) Sandbox::WriteFile(ConfigFilePath(), *c.ini);
+    Sandbox::WriteFile(box.Path("user/u.dat"), "x");
+    Sandbox::WriteFile(box.Path("temp/t.tmp"), "x");
+    RecordingUi recording;
+    const int opens = testing::OpensOf(ConfigFilePath(), [&] {
+      switch (c.entry) {
+        case Entry::kInteractive: RunInteractiveClean(recording); break;
+        case Entry::kTray: RunTrayClean(recording); break;
+        case Entry::kUnattended: RunUnattendedClean(recording); break;
+      }
+    });
+    EXPECT_EQ(opens, c.opens);
+    // The steps got the same answers from the one reading as from their own.
+    EXPECT_EQ(Sandbox::Exists(box.Path("user/u.dat")), !c.ini);
+    EXPECT_EQ(Sandbox::Exists(box.Path("temp/t.tmp")), !c.ini);
+  }
 }
 
 }  // namespace

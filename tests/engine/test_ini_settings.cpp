@@ -6,6 +6,7 @@
 
 #include "platform/locations.h"
 #include "platform/private_profile.h"
+#include "tests/platform/fs_fixtures.h"
 #include "tests/support/sandbox.h"
 
 namespace tidrex::engine {
@@ -99,6 +100,40 @@ TEST_F(IniSettings, ListAgreesWithSingleReads) {
   EXPECT_EQ(list[0], "quoted");
   EXPECT_EQ(list[1], "spaced");
   EXPECT_EQ(list[2].size(), 254u);
+}
+
+// One operation's reads cost one reading and see one state of the file; its own writes are
+// seen at once; between operations every read goes to the file afresh.
+TEST_F(IniSettings, AnOperationReadsTheFileOnceAndSeesItsOwnWrites) {
+  Sandbox::WriteFile(file, "[Delete]\nUser=Yes\nTemp=No\n[Internet]\nsFile0=a\nsFile1=b\n");
+  const std::string other = box.Path("other.ini");
+  Sandbox::WriteFile(other, "[Delete]\nUser=Other\n");
+  std::vector<std::string> seen;
+  const int opens = testing::OpensOf(file, [&] {
+    const IniOperation op(file);
+    seen.push_back(ReadIniValue(file, "Delete", "User"));
+    // Another process replaces the file meanwhile: the operation goes on with what it read.
+    Sandbox::WriteFile(file, "[Delete]\nUser=Changed\n");
+    seen.push_back(ReadIniValue(file, "delete", "temp"));
+    seen.push_back(ReadIniValue(file, "Delete", "Missing"));
+    for (auto& v : ReadIniList(file, "Internet")) seen.push_back(v);
+    seen.push_back(ReadIniValue(other, "Delete", "User"));  // another file is read as always
+  });
+  EXPECT_EQ(opens, 2) << "one reading, and the other process's write";
+  EXPECT_EQ(seen, (std::vector<std::string>{"Yes", "No", "0", "a", "b", "Other"}));
+  EXPECT_EQ(ReadIniValue(file, "Delete", "User"), "Changed") << "afresh after the operation";
+
+  const IniOperation op(file);
+  EXPECT_EQ(ReadIniValue(file, "Delete", "Temp"), "0");
+  WriteIniValue(file, "Delete", "Temp", "Yes");
+  EXPECT_EQ(ReadIniValue(file, "Delete", "Temp"), "Yes") << "its own write is seen";
+  {
+    const IniOperation inner(file, IniOperation::kForUpdate);
+    EXPECT_EQ(ReadIniValue(file, "Delete", "User"), "Changed");
+    WriteIniValue(file, "Delete", "User", "No");  // the writers' lock nests
+  }
+  EXPECT_EQ(ReadIniValue(file, "Delete", "User"), "No");
+  EXPECT_EQ(Sandbox::ReadFile(file), "[Delete]\nUser=No\nTemp=Yes\n");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <optional>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "engine/ini_settings.h"
+#include "platform/locations.h"
 #include "tests/platform/fs_fixtures.h"
 
 namespace tidrex::engine {
@@ -33,7 +35,7 @@ class KeepListTest : public ::testing::Test {
 // The file is rebuilt in a fixed order: the user folder, the three switches, the keep
 // list, the cookie list; everything else goes.
 TEST_F(KeepListTest, RebuildsTheFileInItsFixedOrderCarryingTheOtherValues) {
-  const std::string zeros = "[User]\nsFile0=0\n\n[Delete]\nTemp=0\nTemporary Internet Files=0\nUser=0\n";
+  const std::string zeros = "[User]\nsFile0=0\n[Delete]\nTemp=0\nTemporary Internet Files=0\nUser=0\n";
   struct Case {
     std::optional<std::string> before;
     std::vector<std::string> list;
@@ -45,14 +47,14 @@ TEST_F(KeepListTest, RebuildsTheFileInItsFixedOrderCarryingTheOtherValues) {
        "[Internet]\nsFile0=old0\nsFile1=old1\nsFile2=old2\n[Cookies]\nsFile0=/c/a.txt\nsFile1=/c/b.txt\n"
        "[User]\nsFile0=/home/u/junk\n[Other]\nkey=value\n",
        {"https://a.test/", "https://b.test/x"},
-       "[User]\nsFile0=/home/u/junk\n\n[Delete]\nTemp=Yes\nTemporary Internet Files=No\nUser=Yes\n\n"
-       "[Internet]\nsFile0=https://a.test/\nsFile1=https://b.test/x\n\n[Cookies]\nsFile0=/c/a.txt\nsFile1=/c/b.txt\n"},
+       "[User]\nsFile0=/home/u/junk\n[Delete]\nTemp=Yes\nTemporary Internet Files=No\nUser=Yes\n"
+       "[Internet]\nsFile0=https://a.test/\nsFile1=https://b.test/x\n[Cookies]\nsFile0=/c/a.txt\nsFile1=/c/b.txt\n"},
       // Names are found in any case; a missing "User" switch is written back as "0".
       {"[Delete]\ntemp=No\nTEMPORARY INTERNET FILES=Yes\n[user]\nSFILE0=/data/x\n[cookies]\nsFile0=/c/1\n",
        {"n0"},
-       "[User]\nsFile0=/data/x\n\n[Delete]\nTemp=No\nTemporary Internet Files=Yes\nUser=0\n\n"
-       "[Internet]\nsFile0=n0\n\n[Cookies]\nsFile0=/c/1\n"},
-      {"[Internet]\nsFile0=https://old.test/\n", {"https://new.test/"}, zeros + "\n[Internet]\nsFile0=https://new.test/\n"},
+       "[User]\nsFile0=/data/x\n[Delete]\nTemp=No\nTemporary Internet Files=Yes\nUser=0\n"
+       "[Internet]\nsFile0=n0\n[Cookies]\nsFile0=/c/1\n"},
+      {"[Internet]\nsFile0=https://old.test/\n", {"https://new.test/"}, zeros + "[Internet]\nsFile0=https://new.test/\n"},
       {std::nullopt, {}, zeros},
   };
   for (const Case& c : cases) {
@@ -143,6 +145,38 @@ TEST_F(KeepListTest, AKilledSaveLeavesTheOldOrTheNewFile) {
                                    EXPECT_TRUE(now == long_file || now == short_file)
                                        << "round " << round << ": " << now.size() << " bytes";
                                  });
+}
+
+// A save reads the switches, deletes and rebuilds: another process's write of a switch in
+// between must neither be undone by the rebuild nor be read stale.
+TEST_F(KeepListTest, ASaveNeverUndoesAWriteAnotherProcessMakesMeanwhile) {
+  testing::QuickFolder folder;
+  platform::SetApplicationFolderForTesting(folder.Path() + "/");
+  const int rounds = folder.OnMemory() ? 300 : 40;
+  auto spawn = [](const std::function<int()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    return pid;
+  };
+  const pid_t writer = spawn([&] {
+    for (int i = 1; i <= rounds; ++i) {
+      // Nobody else writes this switch: it must still hold this process's last value.
+      if (ReadIniValue(Ini(), "Delete", "Temp") != (i == 1 ? "0" : "v" + std::to_string(i - 1))) return 1;
+      WriteIniValue(Ini(), "Delete", "Temp", "v" + std::to_string(i));
+    }
+    return 0;
+  });
+  const pid_t saver = spawn([&] {
+    for (int i = 1; i <= rounds; ++i) SaveInternetKeepList({"https://k" + std::to_string(i) + ".test/"});
+    return 0;
+  });
+  for (const pid_t pid : {writer, saver}) {
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << (pid == writer ? "a write was undone" : "saver");
+  }
+  EXPECT_EQ(ReadIniValue(Ini(), "Delete", "Temp"), "v" + std::to_string(rounds));
+  EXPECT_EQ(LoadInternetKeepList(), std::vector<std::string>{"https://k" + std::to_string(rounds) + ".test/"});
 }
 
 }  // namespace

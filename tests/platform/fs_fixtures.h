@@ -9,8 +9,11 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -101,10 +104,12 @@ class ScratchMount {
 };
 
 // A child process that holds an fcntl write lock on a file until it is killed, the way a
-// running Firefox holds its profile's .parentlock.
+// running Firefox holds its profile's .parentlock; or a flock, the way a writer holds its
+// temporary file.
 class LockHolder {
  public:
-  explicit LockHolder(const std::string& path) {
+  enum Kind { kFcntl, kFlock };
+  explicit LockHolder(const std::string& path, Kind kind = kFcntl) {
     int ready[2];
     if (::pipe(ready) != 0) throw std::runtime_error("pipe");
     pid_ = ::fork();
@@ -113,7 +118,7 @@ class LockHolder {
       struct flock lock {};
       lock.l_type = F_WRLCK;
       lock.l_whence = SEEK_SET;
-      char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? '1' : '0';
+      char ok = (fd >= 0 && (kind == kFlock ? ::flock(fd, LOCK_EX) : ::fcntl(fd, F_SETLK, &lock)) == 0) ? '1' : '0';
       (void)!::write(ready[1], &ok, 1);
       for (;;) ::pause();
     }
@@ -149,6 +154,56 @@ inline void KillWritersRepeatedly(int rounds, const std::function<void()>& write
     waitpid(child, nullptr, 0);
     check(round);
   }
+}
+
+// A folder on a memory filesystem when there is one, else in a sandbox: for tests about
+// locks, not disks, where each write's two flushes to a real disk would take seconds.
+class QuickFolder {
+ public:
+  QuickFolder() {
+    struct statfs fs {};
+    std::string tmpl = "/dev/shm/tidrex-test-XXXXXX";
+    if (statfs("/dev/shm", &fs) == 0 && fs.f_type == 0x01021994 /* TMPFS_MAGIC */ && mkdtemp(tmpl.data())) {
+      path_ = tmpl;
+      on_memory_ = true;
+    } else {
+      path_ = box_.Path("quick");
+      Sandbox::MakeDirs(path_);
+    }
+  }
+  ~QuickFolder() {
+    if (on_memory_) std::filesystem::remove_all(path_);
+  }
+  QuickFolder(const QuickFolder&) = delete;
+  QuickFolder& operator=(const QuickFolder&) = delete;
+  const std::string& Path() const { return path_; }
+  bool OnMemory() const { return on_memory_; }
+
+ private:
+  Sandbox box_;
+  std::string path_;
+  bool on_memory_ = false;
+};
+
+// How many times the file at `path` was opened, by any process, while `body` ran.
+inline int OpensOf(const std::string& path, const std::function<void()>& body) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = path.substr(0, slash), name = path.substr(slash + 1);
+  const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  // Closes are watched too: the kernel merges an event into an equal one just before it, so
+  // back-to-back opens would count once.
+  if (fd < 0 || inotify_add_watch(fd, folder.c_str(), IN_OPEN | IN_CLOSE) < 0) throw std::runtime_error("inotify");
+  body();
+  int opens = 0;
+  alignas(inotify_event) char buffer[64 * 1024];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+    for (char* p = buffer; p < buffer + n;) {
+      const auto* e = reinterpret_cast<const inotify_event*>(p);
+      if ((e->mask & IN_OPEN) && e->len && name == e->name) ++opens;
+      p += sizeof(inotify_event) + e->len;
+    }
+  ::close(fd);
+  return opens;
 }
 
 }  // namespace tidrex::testing

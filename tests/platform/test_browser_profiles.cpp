@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,6 +135,22 @@ TEST_F(BrowserProfilesTest, FirefoxFlatpakAndSnapKeepTheirCachesInTheirOwnHomes)
   ASSERT_THAT(Describe(profiles), ElementsAre("firefox:f.default", "firefox:s.default"));
   EXPECT_EQ(profiles[0].cache_dir, H(".var/app/org.mozilla.firefox/cache/mozilla/firefox/f.default/cache2"));
   EXPECT_EQ(profiles[1].cache_dir, H("snap/firefox/common/.cache/mozilla/firefox/s.default/cache2"));
+}
+
+// A FIFO, a folder or a huge sparse file where a profile list belongs neither blocks nor
+// aborts the search: that list is taken as absent and the folders still count.
+TEST_F(BrowserProfilesTest, HostileProfileListsAreTakenAsAbsent) {
+  alarm(60);  // a read that blocks ends the run instead of hanging it
+  Sandbox::MakeDirs(H(".config/chromium/Default"));
+  ASSERT_EQ(mkfifo(H(".config/chromium/Local State").c_str(), 0644), 0);
+  Sandbox::MakeDirs(H(".config/google-chrome/Profile 1"));
+  Sandbox::WriteFile(H(".config/google-chrome/Local State"), R"({"profile":{"info_cache":{"Work":{}}}})");
+  ASSERT_EQ(truncate(H(".config/google-chrome/Local State").c_str(), off_t{100} << 30), 0);
+  Sandbox::MakeDirs(H(".mozilla/firefox/a.default"));
+  ASSERT_EQ(mkfifo(H(".mozilla/firefox/profiles.ini").c_str(), 0644), 0);
+  Sandbox::MakeDirs(H(".config/mozilla/firefox/profiles.ini"));
+  EXPECT_THAT(Describe(FindBrowserProfiles()), ElementsAre("chromium:Default", "google-chrome:Profile 1"));
+  alarm(0);
 }
 
 // ---- Is the browser running? --------------------------------------------------------------

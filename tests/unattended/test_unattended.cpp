@@ -82,7 +82,9 @@ TEST_F(UnattendedTest, CleansEverySwitchedOnCategorySilently) {
        "[Internet]\nsFile0=https://kept.test/style.css\n");
   const std::string ini_before = Sandbox::ReadFile(P("app/Clean.ini"));
 
-  const Outcome outcome = RunAuto();
+  Outcome outcome;
+  // Three switches, the user folder and the keep list, from one reading.
+  EXPECT_EQ(fx::OpensOf(P("app/Clean.ini"), [&] { outcome = RunAuto(); }), 1);
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.output, "");
   EXPECT_TRUE(fs::is_directory(box.TempDir()));
@@ -114,6 +116,34 @@ TEST_F(UnattendedTest, SwitchedOffOrMissingConfigurationAndAnUpperCaseLetter) {
   EXPECT_FALSE(Exists("temp/a.tmp"));
   EXPECT_TRUE(Exists("userdir/u.txt"));
   EXPECT_TRUE(Sandbox::Exists(entry)) << "\"yes\" is not \"Yes\"";
+}
+
+// What cron meets when "Clean.ini" is a FIFO or a huge sparse file: the run ends at once,
+// as without settings, and leaves the file as it was.
+TEST_F(UnattendedTest, AFifoOrAHugeSparseSettingsFileEndsTheRunAtOnce) {
+  File("temp/a.tmp");
+  const std::string ini = P("app/Clean.ini");
+  for (const bool fifo : {true, false}) {
+    SCOPED_TRACE(fifo ? "FIFO" : "100 GB sparse");
+    if (fifo) {
+      ASSERT_EQ(mkfifo(ini.c_str(), 0644), 0);
+    } else {
+      unlink(ini.c_str());
+      File("app/Clean.ini", "[Delete]\nTemp=Yes\n");
+      ASSERT_EQ(truncate(ini.c_str(), off_t{100} << 30), 0);
+    }
+    struct stat before {};
+    ASSERT_EQ(stat(ini.c_str(), &before), 0);
+    const Outcome outcome = RunAuto();
+    EXPECT_EQ(outcome.status, 0) << "-1: still running after a minute, killed";
+    EXPECT_EQ(outcome.output, "");
+    EXPECT_TRUE(Exists("temp/a.tmp")) << "no switch is read from it";
+    struct stat after {};
+    ASSERT_EQ(stat(ini.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_size, before.st_size);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  }
 }
 
 TEST_F(UnattendedTest, RefusedFoldersAreLeftAlone) {
