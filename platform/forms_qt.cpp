@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <chrono>
@@ -749,10 +750,30 @@ void Form::SetClientSize(Twips width, Twips height) {
   ApplyFormGeometry(*impl_, false, true);
 }
 
+// A transient dialog of its owner: the window manager keeps it above the owner, a tiling
+// one floats it, and it takes no place of its own among the desktop's windows.
+static void ApplyOwner(FormImpl& f, Form* owner) {
+  FormWindow* w = f.window;
+  QWidget* owner_window = owner && owner->IsLoaded() ? owner->Impl().window.data() : nullptr;
+  const bool dialog = owner_window != nullptr;
+  if ((w->windowType() == Qt::Dialog) != dialog) {
+    // Set while hidden: changing the type of a shown window would hide it.
+    w->setWindowFlags((w->windowFlags() & ~Qt::WindowType_Mask) | (dialog ? Qt::Dialog : Qt::Window));
+  }
+  if (!dialog) {
+    if (w->windowHandle()) w->windowHandle()->setTransientParent(nullptr);
+    return;
+  }
+  owner_window->winId();
+  w->winId();
+  w->windowHandle()->setTransientParent(owner_window->windowHandle());
+}
+
 void Form::Show() {
   if (!loaded_) Load();
   if (!loaded_) return;
   FormWindow* w = impl_->window;
+  if (!w->isVisible()) ApplyOwner(*impl_, Owner());
   if (!R().task_visible && !w->isVisible()) platform_ui_detail::ApplySkipTaskbar(w, true);  // before mapping
   w->show();
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) w->raise();  // it has no stacking
@@ -769,8 +790,12 @@ void Form::SetForeground() {
 }
 
 void Form::Refresh() {
-  impl_->window->update();
-  impl_->client->update();
+  FormWindow* w = impl_->window;
+  if (!w->isVisible()) return;
+  // Layout and geometry changes still queued would otherwise paint stale positions.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  w->repaint();
+  platform_ui_detail::FlushWindowSystem();
 }
 
 void Form::Load() {

@@ -35,6 +35,8 @@ platform::NotifyIconData TrayRecord() {
   d.callback_message = kTrayCallbackMessage;
   d.tip = std::string(kTrayTip) + '\0';
   d.tip.resize(64, ' ');
+  // A StatusNotifierItem host draws the popup menu itself, at the icon.
+  d.menu = Form1aSlot().Loaded() ? &Form1aSlot().Loaded()->mnuPopUp : nullptr;
   return d;
 }
 
