@@ -113,6 +113,11 @@ int ShellNotifyIcon(std::uint32_t command, const NotifyIconData& data) {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return 0;
   const Key key{data.window, data.id};
   auto& icons = Icons();
+  // As with the shell, an icon goes with the window that owned it.
+  for (auto i = icons.begin(); i != icons.end();) {
+    if (!forms::FormFromHandle(i->first.first)) i = icons.erase(i);
+    else ++i;
+  }
   auto it = icons.find(key);
   switch (command) {
     case kNimAdd: {
