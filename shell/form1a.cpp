@@ -60,7 +60,9 @@ Form1a::Form1a()
 void Form1a::Form_Load() {
   const std::string app = WithSlash(platform::ApplicationFolder());
   const std::string startup = WithSlash(GetSpecialFolder(platform::kCsidlStartup));
-  if (startup != "/" && !engine::ItemExists(startup + kShortcutFileName))
+  // Created when missing, and written anew when it starts a program that was moved away.
+  if (startup != "/" && (!engine::ItemExists(startup + kShortcutFileName) ||
+                         EntryStartsAMissingProgram(startup + kShortcutFileName, app + kExecutableName)))
     CreateShortcut(app + kExecutableName, "Tidrex", "StartUp");
   SetLeft(-30000);
   SetTop(-30000);

@@ -1,6 +1,13 @@
 #include "shell/shortcuts.h"
 
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <optional>
+
 #include "platform/atomic_file.h"
+#include "platform/locations.h"
 #include "platform/forms.h"
 #include "platform/shell_folders.h"
 
@@ -30,7 +37,81 @@ std::string KeyFileString(const std::string& s) {
   return out;
 }
 
+// The first argument of an Exec value (key-file escapes already undone), unquoted.
+std::string FirstExecArgument(const std::string& exec) {
+  std::string out;
+  std::size_t i = exec.find_first_not_of(' ');
+  if (i == std::string::npos) return out;
+  if (exec[i] == '"') {
+    for (++i; i < exec.size() && exec[i] != '"'; ++i) {
+      if (exec[i] == '\\' && i + 1 < exec.size()) ++i;
+      out += exec[i];
+    }
+    return out;
+  }
+  for (; i < exec.size() && exec[i] != ' '; ++i) out += exec[i];
+  return out;
+}
+
+// The Exec value of the [Desktop Entry] group, with the key file's escapes undone.
+std::optional<std::string> ExecOf(const std::string& text) {
+  bool in_group = false;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == '[') {
+      in_group = line == "[Desktop Entry]";
+      continue;
+    }
+    if (!in_group || line.rfind("Exec", 0) != 0) continue;
+    std::size_t eq = line.find_first_not_of(' ', 4);
+    if (eq == std::string::npos || line[eq] != '=') continue;
+    std::string value = line.substr(line.find_first_not_of(' ', eq + 1) == std::string::npos
+                                        ? line.size()
+                                        : line.find_first_not_of(' ', eq + 1));
+    std::string unescaped;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+      if (value[i] == '\\' && i + 1 < value.size()) {
+        const char n = value[++i];
+        unescaped += n == 's' ? ' ' : n == 'n' ? '\n' : n == 't' ? '\t' : n == 'r' ? '\r' : n;
+      } else {
+        unescaped += value[i];
+      }
+    }
+    return unescaped;
+  }
+  return std::nullopt;
+}
+
+bool Executable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+
 }  // namespace
+
+bool EntryStartsAMissingProgram(const std::string& entry, const std::string& target) {
+  std::ifstream in(entry, std::ios::binary);
+  if (!in) return false;
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto exec = ExecOf(text);
+  if (!exec) return false;
+  const std::string program = FirstExecArgument(*exec);
+  if (program.empty() || program == target) return false;
+  if (program.find('/') != std::string::npos) return program[0] == '/' && !Executable(program);
+  const auto path = platform::Environment("PATH");
+  std::string folders = path ? *path : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= folders.size()) {
+    std::size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    const std::string folder = folders.substr(start, end - start);
+    if (!folder.empty() && Executable(folder + "/" + program)) return false;
+    start = end + 1;
+  }
+  return true;
+}
 
 std::string GetSpecialFolder(int csidl) {
   std::string path = platform::SpecialFolderPath(csidl);
@@ -57,6 +138,8 @@ std::string DesktopEntryText(const std::string& target, const std::string& name,
   text += "Exec=" + QuoteExecArgument(target) + "\n";
   if (!icon.empty()) text += "Icon=" + KeyFileString(icon) + "\n";
   text += "Terminal=false\nX-GNOME-Autostart-enabled=true\n";
+  // Started once the panel is up, so that the icon has a tray to go to at once.
+  text += "X-GNOME-Autostart-Delay=3\nX-KDE-autostart-after=panel\nX-LXQt-Need-Tray=true\n";
   return text;
 }
 
