@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QFont>
 #include <QGuiApplication>
 #include <QIcon>
@@ -15,6 +16,8 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QProxyStyle>
+#include <QShortcut>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -152,6 +155,33 @@ void RunMenuClick(MenuItem* item) {
 
 QListWidget* ListWidget(const ControlImpl& c) { return static_cast<QListWidget*>(c.widget); }
 
+// Enter on a list's current item does what a double click on it does.
+class ReturnActsAsDoubleClick : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (e->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(e)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+    auto* list = static_cast<QListWidget*>(o);
+    QListWidgetItem* item = list->currentItem();
+    if (!item) return false;
+    emit list->itemDoubleClicked(item);
+    return true;
+  }
+};
+
+// Alt, and F10 below, reach the menu bar by the keyboard as on the design's platform; the
+// rest of the look is the platform's own style.
+class KeyboardMenuStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* data) const override {
+    if (hint == SH_MenuBar_AltKeyNavigation) return 1;
+    return QProxyStyle::styleHint(hint, option, widget, data);
+  }
+};
+
 void FillList(ControlImpl& c, const std::vector<std::string>& texts, const std::vector<QString>* shown = nullptr) {
   QListWidget* w = ListWidget(c);
   w->setUpdatesEnabled(false);
@@ -233,6 +263,15 @@ QMenuBar* FormImpl::MenuBar() {
     bar->setNativeMenuBar(false);
     layout->setMenuBar(bar);
     layout->activate();
+    // F10 does what a lone Alt does: the bar's first item is highlighted for the arrows and
+    // Enter; Escape leaves it.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), window);
+    QObject::connect(f10, &QShortcut::activated, window, [w = window.data()] {
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+      QKeyEvent release(QEvent::KeyRelease, Qt::Key_Alt, Qt::NoModifier);
+      QCoreApplication::sendEvent(w, &press);
+      QCoreApplication::sendEvent(w, &release);
+    });
   }
   return bar;
 }
@@ -297,6 +336,7 @@ Control::Control(Form& parent, std::string name, Kind kind)
       auto* w = new QListWidget(client);
       w->setSelectionMode(QAbstractItemView::SingleSelection);
       w->setUniformItemSizes(true);
+      w->installEventFilter(new ReturnActsAsDoubleClick(w));
       c.widget = w;
       break;
     }
@@ -515,6 +555,20 @@ bool DirListBox::SetPath(const std::string& path) {
   impl_->path = p;
   impl_->items = entries;
   FillList(*impl_, entries, &shown);
+  // The open folder (the one a Save stores) and the folders above it carry the open-folder
+  // picture, the open one also in bold; its subfolders the closed one.
+  QListWidget* w = ListWidget(*impl_);
+  const QIcon open_icon = w->style()->standardIcon(QStyle::SP_DirOpenIcon);
+  const QIcon closed_icon = w->style()->standardIcon(QStyle::SP_DirClosedIcon);
+  for (int row = 0; row < w->count(); ++row) {
+    QListWidgetItem* item = w->item(row);
+    item->setIcon(row <= depth ? open_icon : closed_icon);
+    if (row == depth) {
+      QFont f = item->font();
+      f.setBold(true);
+      item->setFont(f);
+    }
+  }
   if (changed && Change) Change();
   return true;
 }
@@ -1041,6 +1095,7 @@ void InitializeApplication(int& argc, char** argv) {
   InitTidrexResources();
   app->setQuitOnLastWindowClosed(false);
   app->setWindowIcon(ApplicationIcon());
+  if (!dynamic_cast<KeyboardMenuStyle*>(QApplication::style())) QApplication::setStyle(new KeyboardMenuStyle());
 }
 
 int RunEventLoop() {
