@@ -7,6 +7,9 @@
 #include <QCursor>
 #include <QKeyEvent>
 #include <QFont>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
@@ -248,7 +251,27 @@ FormWindow::FormWindow(FormImpl* owner) : QWidget(nullptr), owner_(owner) {}
 
 bool FormWindow::event(QEvent* e) {
   if (e->type() == QEvent::WindowActivate) owner_->Activated();
+  if (e->type() == QEvent::Resize || e->type() == QEvent::Show) owner_->FitMenuBar();
   return QWidget::event(e);
+}
+
+// Every item of a page's menu bar stays in view: where the bar's natural width exceeds the
+// window's, the items get less padding and then a smaller font, rather than some of them
+// going behind the bar's overflow button.
+void FormImpl::FitMenuBar() {
+  if (!bar || !window) return;
+  const int room = window->width();
+  auto fits = [&] { return bar->sizeHint().width() <= room; };
+  const QFont base = QApplication::font(bar);
+  bar->setStyleSheet(QString());
+  bar->setFont(base);
+  if (fits()) return;
+  bar->setStyleSheet(QStringLiteral("QMenuBar::item { padding: 2px 3px; margin: 0px; }"));
+  for (double points = base.pointSizeF(); !fits() && points > 5.5; points -= 0.5) {
+    QFont smaller = base;
+    smaller.setPointSizeF(points);
+    bar->setFont(smaller);
+  }
 }
 
 void FormWindow::closeEvent(QCloseEvent* e) {
@@ -1076,6 +1099,15 @@ int MsgBox(const std::string& prompt, int style, const std::string& title) {
   for (auto& [b, id] : map) set |= b;
   box.setStandardButtons(set);
   box.setDefaultButton(map.front().first);
+  // The box is at least as wide as its title in the title bar, with room for the window's
+  // icon and buttons: a short text must not cut the title.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    QFont title_font = box.font();
+    title_font.setBold(true);
+    const int title_px = QFontMetrics(title_font).horizontalAdvance(Q(title)) + 140;
+    grid->addItem(new QSpacerItem(title_px, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+  }
   {
     NestedLoop nested;  // timers keep firing in here
     box.exec();

@@ -66,6 +66,7 @@ struct FormImpl {
   void Activated();
   void Resized();
   void CloseRequested();
+  void FitMenuBar();
   static void ApplyFont(ControlImpl& c);
 };
 

@@ -2,6 +2,7 @@
 // message box), popup menus, controls, geometry and window procedures, driven through real
 // Qt events. The screens and shell suites exercise the rest through the program's forms.
 #include <QAbstractButton>
+#include <QFontMetrics>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QTest>
@@ -162,6 +163,21 @@ TEST_F(FormsRuntime, TimersFireInsideARealMessageBoxAndTheBoxReturnsTheButton) {
   p.Timer1.SetEnabled(true);
   EXPECT_EQ(MsgBox("Do you want to continue?", kMbQuestionYesNo, "For Your Information....."), kIdNo);
   EXPECT_EQ(ticks, 3);
+  // A short text under a long title: the box is wide enough for the whole title.
+  ticks = 0;
+  p.Timer1.OnTimer = [&] {
+    if (++ticks == 1) {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      QFont bold = box->font();
+      bold.setBold(true);
+      EXPECT_GE(box->width(), QFontMetrics(bold).horizontalAdvance("Varnok Tidrex.....") + 100);
+      box->button(QMessageBox::Ok)->click();
+    }
+  };
+  p.Timer1.SetEnabled(true);
+  EXPECT_EQ(MsgBox("All Files Cleaned!", kMbInformationOk, "Varnok Tidrex....."), kIdOk);
+  EXPECT_EQ(ticks, 1);
 }
 
 TEST_F(FormsRuntime, TimerIsSilentUntilEnabledAndStopsWhenDisabledOrUnloaded) {
@@ -340,6 +356,37 @@ TEST_F(FormsRuntime, EveryControlAndTheMenuBarWorkFromTheKeyboard) {
   QTest::keyClick(bar, Qt::Key_Escape);
   EXPECT_EQ(bar->activeAction(), nullptr);
   EXPECT_EQ(clicked.size(), 1u);
+}
+
+TEST_F(FormsRuntime, TheWholeMenuBarStaysInViewOnAnUnscaledPage) {
+  // The longest bar of the pages, on a page of the designed width (no scaling below 790
+  // pixels of screen).
+  Probe& p = ProbeSlot().Get();
+  const std::vector<std::string> captions = {"View Paths", "Options", "User Folder", "Save",
+                                             "Cookies", "Help", "About", "Close"};
+  for (std::size_t i = 0; i < captions.size(); ++i) p.AddMenu("s" + std::to_string(i), captions[i]);
+  p.SetClientSize(6270, 2235);
+  p.Show();
+  t::ProcessEvents(20);
+  auto* bar = t::WidgetOf(p)->findChild<QMenuBar*>();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(t::MenuBarCaptions(p), captions);  // byte for byte
+  for (QAction* a : bar->actions()) {
+    const QRect r = bar->actionGeometry(a);
+    EXPECT_FALSE(r.isEmpty()) << a->text().toStdString();
+    EXPECT_LE(r.right(), bar->width()) << a->text().toStdString();
+  }
+  auto* overflow = bar->findChild<QWidget*>("qt_menubar_ext_button");
+  EXPECT_TRUE(overflow == nullptr || !overflow->isVisible());
+  // "Close" is reached by a click.
+  bool closed = false;
+  p.FindMenu("s7")->Click = [&] { closed = true; };
+  ASSERT_TRUE(t::ClickMenu(p, "s7"));
+  EXPECT_TRUE(closed);
+  // A wide page keeps the platform's own look.
+  p.SetClientSize(12000, 2235);
+  t::ProcessEvents(20);
+  EXPECT_TRUE(bar->styleSheet().isEmpty());
 }
 
 TEST_F(FormsRuntime, GeometryIsKeptInTwipsAndShownInPixels) {
