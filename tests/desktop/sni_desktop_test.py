@@ -4,8 +4,8 @@
 xfce4-panel under Xvfb (its systray plugin is a StatusNotifierWatcher and host, and an
 XEmbed tray too): the item registers, its DBusMenu layout holds the five entries in the
 popup menu's order with the separators, a click on the icon shows the panel's own drawing of
-that menu (screenshot), the host's "clicked" on "About" opens the About page, and "Exit"
-ends the program.
+that menu (screenshot), the host's "clicked" on "About" opens the About page, a restarted
+panel shows the item again, and "Exit" ends the program.
 
 With sway headless and waybar (run as an unprivileged user, since sway refuses root), the
 program starts 3 s before the bar: the item must register within 10 s of the bar's start and
@@ -194,6 +194,24 @@ def xfce_panel(binary, icon, shots):
         shot = os.path.join(shots, "xfce4-panel-about.png")
         time.sleep(0.4)
         s.run("import", "-window", "root", shot)
+        # The panel restarts: the item is shown by the new one, and only as an item.
+        stop(panel)
+        wait_for("the watcher to go", lambda: not registered_items(env), 10)
+        panel = subprocess.Popen(["xfce4-panel", "--disable-wm-check"], env=env,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        s.procs.append(panel)
+        wait_for("the item in the restarted panel", lambda: item in registered_items(env), 15)
+        def no_xembed_icon():
+            # The About page and the backdrop are open: an icon is a small window in the panel.
+            return not [w for w in s.windows_of("Quorvel")
+                        if s.geometry(w) and s.geometry(w)[1] < 30 and s.geometry(w)[2] <= 64]
+        try:
+            wait_for("the XEmbed stand-in to go", no_xembed_icon, 5)
+        except Failure:
+            print(gdbus(env, "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                        "org.freedesktop.DBus.Properties.GetAll", "org.kde.StatusNotifierWatcher"))
+            raise Failure("an XEmbed icon docked besides the item after the panel restarted")
+        print("xfce4-panel: restarted; the item registered with it again")
         gdbus(env, service, "/MenuBar", "com.canonical.dbusmenu.Event", str(ids["Exit"]), "clicked", "<0>", "0")
         try:
             rc = prog.wait(timeout=5)
