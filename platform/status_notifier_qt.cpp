@@ -218,7 +218,7 @@ QString MenuLabel(const QString& text) {
   return t;
 }
 
-QString PropertiesXml(const char* iface, const char* props) {
+QString InterfaceXml(const char* iface, const char* props) {
   return QStringLiteral("  <interface name=\"%1\">\n%2  </interface>\n").arg(QLatin1String(iface), QLatin1String(props));
 }
 
@@ -231,14 +231,12 @@ class ItemPrivate {
   std::function<void()> on_host_changed;
   QDBusConnection bus{QStringLiteral("")};
   QString service;
-  QIcon icon;
   IconPixmapList pixmaps;
   QString tip;
   QPointer<QMenu> menu;
   uint revision = 1;
   bool started = false;
   bool host_present = false;
-  bool registered = false;
   std::unique_ptr<QDBusServiceWatcher> watcher;
   std::unique_ptr<QDBusVirtualObject> item_object;
   std::unique_ptr<QDBusVirtualObject> menu_object;
@@ -442,13 +440,11 @@ class ItemPrivate {
   }
 
   void RegisterWithWatcher() {
-    registered = false;
     QDBusMessage call =
         QDBusMessage::createMethodCall(kWatcherService, kWatcherPath, kWatcherInterface, QStringLiteral("RegisterStatusNotifierItem"));
     call << service;
     auto* w = new QDBusPendingCallWatcher(bus.asyncCall(call, 2000), q);
     QObject::connect(w, &QDBusPendingCallWatcher::finished, q, [this](QDBusPendingCallWatcher* w) {
-      registered = !w->isError();
       w->deleteLater();
       QueryHost();
     });
@@ -458,7 +454,6 @@ class ItemPrivate {
     RegisterWithWatcher();
   }
   void WatcherVanished() {
-    registered = false;
     SetHost(false);
   }
 };
@@ -469,7 +464,7 @@ class ItemObject : public QDBusVirtualObject {
  public:
   explicit ItemObject(ItemPrivate* d) : d_(d) {}
   QString introspect(const QString&) const override {
-    return PropertiesXml("org.kde.StatusNotifierItem",
+    return InterfaceXml("org.kde.StatusNotifierItem",
                          "    <property name=\"Category\" type=\"s\" access=\"read\"/>\n"
                          "    <property name=\"Id\" type=\"s\" access=\"read\"/>\n"
                          "    <property name=\"Title\" type=\"s\" access=\"read\"/>\n"
@@ -505,7 +500,7 @@ class MenuObject : public QDBusVirtualObject {
  public:
   explicit MenuObject(ItemPrivate* d) : d_(d) {}
   QString introspect(const QString&) const override {
-    return PropertiesXml("com.canonical.dbusmenu",
+    return InterfaceXml("com.canonical.dbusmenu",
                          "    <property name=\"Version\" type=\"u\" access=\"read\"/>\n"
                          "    <property name=\"TextDirection\" type=\"s\" access=\"read\"/>\n"
                          "    <property name=\"Status\" type=\"s\" access=\"read\"/>\n"
@@ -580,7 +575,7 @@ bool Item::Start() {
     QDBusMessage call = QDBusMessage::createMethodCall(kWatcherService, kWatcherPath, kWatcherInterface,
                                                        QStringLiteral("RegisterStatusNotifierItem"));
     call << d_->service;
-    d_->registered = d_->bus.call(call, QDBus::Block, 2000).type() == QDBusMessage::ReplyMessage;
+    d_->bus.call(call, QDBus::Block, 2000);
     QDBusMessage get = QDBusMessage::createMethodCall(kWatcherService, kWatcherPath, kProperties, QStringLiteral("Get"));
     get << kWatcherInterface << QStringLiteral("IsStatusNotifierHostRegistered");
     QDBusMessage r = d_->bus.call(get, QDBus::Block, 2000);
@@ -591,14 +586,12 @@ bool Item::Start() {
 }
 
 bool Item::HostPresent() const { return d_->host_present; }
-bool Item::RegisteredWithWatcher() const { return d_->registered; }
 QString Item::ServiceName() const { return d_->service; }
 
 void Item::HostRegistered() { d_->QueryHost(); }
 void Item::HostUnregistered() { d_->QueryHost(); }
 
 void Item::SetIcon(const QIcon& icon) {
-  d_->icon = icon;
   d_->pixmaps = PixmapsOf(icon);
   d_->Signal("NewIcon");
 }

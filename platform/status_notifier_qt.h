@@ -29,7 +29,6 @@ class Item : public QObject {
   bool Start();
   // Whether a watcher runs that has a host registered: a panel shows the item.
   bool HostPresent() const;
-  bool RegisteredWithWatcher() const;
 
   void SetIcon(const QIcon& icon);
   void SetToolTip(const QString& tip);
