@@ -303,8 +303,9 @@ def sway_waybar(binary, icon, shots):
             shutil.copy(inside, os.path.join(shots, name))
             return os.path.join(shots, name)
 
-        # The headless seat has no pointer that waybar's menu would open for: the bar with the
-        # icon is photographed, the menu is read over D-Bus above.
+        # waybar did not draw its menu for the headless seat's cursor (sway's "seat - cursor"
+        # clicks reach the bar, but no menu opens without a real pointer and keyboard): the
+        # bar with the icon is photographed, the menu is read over D-Bus above.
         time.sleep(1)
         print("sway/waybar: the bar with the icon: %s" % grim("sway-waybar-bar.png"))
 
