@@ -250,6 +250,8 @@ class Form {
   bool Visible() const;
   bool IsLoaded() const { return loaded_; }
   void SetForeground();
+  // Paints the window and its controls now, before returning, and hands the picture to the
+  // window system: a handler that blocks the event loop afterwards still shows it.
   void Refresh();
   // Runs Form_Unload, hides the window and leaves the collection. A form held by a slot
   // empties it and is destroyed after the current event, or once every open message box
@@ -293,6 +295,9 @@ class Form {
   virtual void Form_Activate() {}
   virtual void Form_Deactivate() {}
   virtual void Form_Resize() {}
+  // The form this one stays in front of whenever it is shown (a transient dialog of it for
+  // the window manager); nullptr for a window of its own.
+  virtual Form* Owner() const { return nullptr; }
 
  private:
   friend struct FormImpl;

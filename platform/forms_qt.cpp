@@ -5,7 +5,11 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QFont>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
@@ -15,9 +19,12 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QProxyStyle>
+#include <QShortcut>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <chrono>
@@ -151,6 +158,33 @@ void RunMenuClick(MenuItem* item) {
 
 QListWidget* ListWidget(const ControlImpl& c) { return static_cast<QListWidget*>(c.widget); }
 
+// Enter on a list's current item does what a double click on it does.
+class ReturnActsAsDoubleClick : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (e->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(e)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+    auto* list = static_cast<QListWidget*>(o);
+    QListWidgetItem* item = list->currentItem();
+    if (!item) return false;
+    emit list->itemDoubleClicked(item);
+    return true;
+  }
+};
+
+// Alt, and F10 below, reach the menu bar by the keyboard as on the design's platform; the
+// rest of the look is the platform's own style.
+class KeyboardMenuStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* data) const override {
+    if (hint == SH_MenuBar_AltKeyNavigation) return 1;
+    return QProxyStyle::styleHint(hint, option, widget, data);
+  }
+};
+
 void FillList(ControlImpl& c, const std::vector<std::string>& texts, const std::vector<QString>* shown = nullptr) {
   QListWidget* w = ListWidget(c);
   w->setUpdatesEnabled(false);
@@ -217,7 +251,27 @@ FormWindow::FormWindow(FormImpl* owner) : QWidget(nullptr), owner_(owner) {}
 
 bool FormWindow::event(QEvent* e) {
   if (e->type() == QEvent::WindowActivate) owner_->Activated();
+  if (e->type() == QEvent::Resize || e->type() == QEvent::Show) owner_->FitMenuBar();
   return QWidget::event(e);
+}
+
+// Every item of a page's menu bar stays in view: where the bar's natural width exceeds the
+// window's, the items get less padding and then a smaller font, rather than some of them
+// going behind the bar's overflow button.
+void FormImpl::FitMenuBar() {
+  if (!bar || !window) return;
+  const int room = window->width();
+  auto fits = [&] { return bar->sizeHint().width() <= room; };
+  const QFont base = QApplication::font(bar);
+  bar->setStyleSheet(QString());
+  bar->setFont(base);
+  if (fits()) return;
+  bar->setStyleSheet(QStringLiteral("QMenuBar::item { padding: 2px 3px; margin: 0px; }"));
+  for (double points = base.pointSizeF(); !fits() && points > 5.5; points -= 0.5) {
+    QFont smaller = base;
+    smaller.setPointSizeF(points);
+    bar->setFont(smaller);
+  }
 }
 
 void FormWindow::closeEvent(QCloseEvent* e) {
@@ -232,6 +286,15 @@ QMenuBar* FormImpl::MenuBar() {
     bar->setNativeMenuBar(false);
     layout->setMenuBar(bar);
     layout->activate();
+    // F10 does what a lone Alt does: the bar's first item is highlighted for the arrows and
+    // Enter; Escape leaves it.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), window);
+    QObject::connect(f10, &QShortcut::activated, window, [w = window.data()] {
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_Alt, Qt::AltModifier);
+      QKeyEvent release(QEvent::KeyRelease, Qt::Key_Alt, Qt::NoModifier);
+      QCoreApplication::sendEvent(w, &press);
+      QCoreApplication::sendEvent(w, &release);
+    });
   }
   return bar;
 }
@@ -296,6 +359,7 @@ Control::Control(Form& parent, std::string name, Kind kind)
       auto* w = new QListWidget(client);
       w->setSelectionMode(QAbstractItemView::SingleSelection);
       w->setUniformItemSizes(true);
+      w->installEventFilter(new ReturnActsAsDoubleClick(w));
       c.widget = w;
       break;
     }
@@ -514,6 +578,20 @@ bool DirListBox::SetPath(const std::string& path) {
   impl_->path = p;
   impl_->items = entries;
   FillList(*impl_, entries, &shown);
+  // The open folder (the one a Save stores) and the folders above it carry the open-folder
+  // picture, the open one also in bold; its subfolders the closed one.
+  QListWidget* w = ListWidget(*impl_);
+  const QIcon open_icon = w->style()->standardIcon(QStyle::SP_DirOpenIcon);
+  const QIcon closed_icon = w->style()->standardIcon(QStyle::SP_DirClosedIcon);
+  for (int row = 0; row < w->count(); ++row) {
+    QListWidgetItem* item = w->item(row);
+    item->setIcon(row <= depth ? open_icon : closed_icon);
+    if (row == depth) {
+      QFont f = item->font();
+      f.setBold(true);
+      item->setFont(f);
+    }
+  }
   if (changed && Change) Change();
   return true;
 }
@@ -749,10 +827,30 @@ void Form::SetClientSize(Twips width, Twips height) {
   ApplyFormGeometry(*impl_, false, true);
 }
 
+// A transient dialog of its owner: the window manager keeps it above the owner, a tiling
+// one floats it, and it takes no place of its own among the desktop's windows.
+static void ApplyOwner(FormImpl& f, Form* owner) {
+  FormWindow* w = f.window;
+  QWidget* owner_window = owner && owner->IsLoaded() ? owner->Impl().window.data() : nullptr;
+  const bool dialog = owner_window != nullptr;
+  if ((w->windowType() == Qt::Dialog) != dialog) {
+    // Set while hidden: changing the type of a shown window would hide it.
+    w->setWindowFlags((w->windowFlags() & ~Qt::WindowType_Mask) | (dialog ? Qt::Dialog : Qt::Window));
+  }
+  if (!dialog) {
+    if (w->windowHandle()) w->windowHandle()->setTransientParent(nullptr);
+    return;
+  }
+  owner_window->winId();
+  w->winId();
+  w->windowHandle()->setTransientParent(owner_window->windowHandle());
+}
+
 void Form::Show() {
   if (!loaded_) Load();
   if (!loaded_) return;
   FormWindow* w = impl_->window;
+  if (!w->isVisible()) ApplyOwner(*impl_, Owner());
   if (!R().task_visible && !w->isVisible()) platform_ui_detail::ApplySkipTaskbar(w, true);  // before mapping
   w->show();
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) w->raise();  // it has no stacking
@@ -769,8 +867,12 @@ void Form::SetForeground() {
 }
 
 void Form::Refresh() {
-  impl_->window->update();
-  impl_->client->update();
+  FormWindow* w = impl_->window;
+  if (!w->isVisible()) return;
+  // Layout and geometry changes still queued would otherwise paint stale positions.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  w->repaint();
+  platform_ui_detail::FlushWindowSystem();
 }
 
 void Form::Load() {
@@ -997,6 +1099,15 @@ int MsgBox(const std::string& prompt, int style, const std::string& title) {
   for (auto& [b, id] : map) set |= b;
   box.setStandardButtons(set);
   box.setDefaultButton(map.front().first);
+  // The box is at least as wide as its title in the title bar, with room for the window's
+  // icon and buttons: a short text must not cut the title.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    QFont title_font = box.font();
+    title_font.setBold(true);
+    const int title_px = QFontMetrics(title_font).horizontalAdvance(Q(title)) + 140;
+    grid->addItem(new QSpacerItem(title_px, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+  }
   {
     NestedLoop nested;  // timers keep firing in here
     box.exec();
@@ -1016,6 +1127,7 @@ void InitializeApplication(int& argc, char** argv) {
   InitTidrexResources();
   app->setQuitOnLastWindowClosed(false);
   app->setWindowIcon(ApplicationIcon());
+  if (!dynamic_cast<KeyboardMenuStyle*>(QApplication::style())) QApplication::setStyle(new KeyboardMenuStyle());
 }
 
 int RunEventLoop() {

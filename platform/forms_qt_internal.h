@@ -66,6 +66,7 @@ struct FormImpl {
   void Activated();
   void Resized();
   void CloseRequested();
+  void FitMenuBar();
   static void ApplyFont(ControlImpl& c);
 };
 
@@ -109,6 +110,8 @@ namespace platform_ui_detail {
 // Keeps a window out of the task list where the window system has one (EWMH
 // _NET_WM_STATE_SKIP_TASKBAR on X11); elsewhere it does nothing.
 void ApplySkipTaskbar(QWidget* window, bool skip);
+// Sends what was drawn to the display server now, not when the event loop next runs.
+void FlushWindowSystem();
 }  // namespace platform_ui_detail
 
 }  // namespace tidrex::forms

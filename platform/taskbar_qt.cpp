@@ -1,6 +1,6 @@
-// The task-list entry of the forms. Only X11 has a standard for it; the xcb library is
-// the one that Qt's own xcb platform plugin has loaded, looked up by name so that the
-// program needs it nowhere else.
+// The task-list entry of the forms, and handing what they drew to the display server.
+// Only X11 has a standard for the task list; the xcb library is the one that Qt's own xcb
+// platform plugin has loaded, looked up by name so that the program needs it nowhere else.
 #include <QGuiApplication>
 #include <QWidget>
 
@@ -79,6 +79,13 @@ void ApplySkipTaskbar(QWidget* window, bool skip) {
                  reinterpret_cast<const char*>(&e));
   }
   f.flush(c);
+}
+
+void FlushWindowSystem() {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  const Xcb& f = Functions();
+  if (x11 && f.ok) f.flush(x11->connection());
 }
 
 }  // namespace tidrex::forms::platform_ui_detail

@@ -97,6 +97,8 @@ void Page::Form_Activate() {
 
 void Page::Form_Deactivate() { ClearStatusLine(); }
 
+forms::Form* Page::Owner() const { return shell::Form10Slot().Loaded(); }
+
 forms::MenuItem& Page::Command(const std::string& name, const std::string& caption,
                                std::function<void()> command) {
   forms::MenuItem& item = AddMenu(name, caption);

@@ -70,6 +70,8 @@ class Page : public forms::Form {
   void Form_Load() override;
   void Form_Activate() override;
   void Form_Deactivate() override;
+  // Every page stays in front of the backdrop.
+  forms::Form* Owner() const override;
 
   // A top-level menu-bar item running `command` when clicked.
   forms::MenuItem& Command(const std::string& name, const std::string& caption,

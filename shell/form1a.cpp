@@ -35,6 +35,8 @@ platform::NotifyIconData TrayRecord() {
   d.callback_message = kTrayCallbackMessage;
   d.tip = std::string(kTrayTip) + '\0';
   d.tip.resize(64, ' ');
+  // A StatusNotifierItem host draws the popup menu itself, at the icon.
+  d.menu = Form1aSlot().Loaded() ? &Form1aSlot().Loaded()->mnuPopUp : nullptr;
   return d;
 }
 
@@ -58,8 +60,11 @@ Form1a::Form1a()
 void Form1a::Form_Load() {
   const std::string app = WithSlash(platform::ApplicationFolder());
   const std::string startup = WithSlash(GetSpecialFolder(platform::kCsidlStartup));
-  if (startup != "/" && !engine::ItemExists(startup + kShortcutFileName))
-    CreateShortcut(AutostartTarget(), "Tidrex", "StartUp");
+  // Created when missing, and written anew when it starts a program that was moved away.
+  const std::string target = AutostartTarget();
+  if (startup != "/" && (!engine::ItemExists(startup + kShortcutFileName) ||
+                         EntryStartsAMissingProgram(startup + kShortcutFileName, target)))
+    CreateShortcut(target, "Tidrex", "StartUp");
   SetLeft(-30000);
   SetTop(-30000);
   forms::SetTaskVisible(false);

@@ -27,6 +27,11 @@ void CreateShortcut(const std::string& target, const std::string& name, const st
 // The text of a desktop entry that starts `target`, with `icon` (empty for none).
 std::string DesktopEntryText(const std::string& target, const std::string& name, const std::string& icon);
 
+// Whether the desktop entry at `entry` starts a program other than `target` that is not
+// there any more (an absolute path that is gone, or a name found on no PATH folder): the
+// program was moved, and login would start nothing. An entry without Exec is the user's.
+bool EntryStartsAMissingProgram(const std::string& entry, const std::string& target);
+
 // `path` quoted as one argument of a desktop entry's Exec key, with the key file's escapes.
 std::string QuoteExecArgument(const std::string& path);
 

@@ -2,6 +2,10 @@
 // message box), popup menus, controls, geometry and window procedures, driven through real
 // Qt events. The screens and shell suites exercise the rest through the program's forms.
 #include <QAbstractButton>
+#include <QFontMetrics>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QTest>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
@@ -159,6 +163,21 @@ TEST_F(FormsRuntime, TimersFireInsideARealMessageBoxAndTheBoxReturnsTheButton) {
   p.Timer1.SetEnabled(true);
   EXPECT_EQ(MsgBox("Do you want to continue?", kMbQuestionYesNo, "For Your Information....."), kIdNo);
   EXPECT_EQ(ticks, 3);
+  // A short text under a long title: the box is wide enough for the whole title.
+  ticks = 0;
+  p.Timer1.OnTimer = [&] {
+    if (++ticks == 1) {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      QFont bold = box->font();
+      bold.setBold(true);
+      EXPECT_GE(box->width(), QFontMetrics(bold).horizontalAdvance("Varnok Tidrex.....") + 100);
+      box->button(QMessageBox::Ok)->click();
+    }
+  };
+  p.Timer1.SetEnabled(true);
+  EXPECT_EQ(MsgBox("All Files Cleaned!", kMbInformationOk, "Varnok Tidrex....."), kIdOk);
+  EXPECT_EQ(ticks, 1);
 }
 
 TEST_F(FormsRuntime, TimerIsSilentUntilEnabledAndStopsWhenDisabledOrUnloaded) {
@@ -257,6 +276,117 @@ TEST_F(FormsRuntime, DirListSkipsLinksAndRefusesWhatIsNoFolder) {
   EXPECT_FALSE(d.SetPath("relative"));
   EXPECT_EQ(d.Path(), sandbox_.Path("d"));
   EXPECT_EQ(changes, 1);
+}
+
+TEST_F(FormsRuntime, DirListMarksTheOpenFolder) {
+  tidrex::testing::Sandbox::MakeDirs(sandbox_.Path("d/one"));
+  Probe& p = ProbeSlot().Get();
+  DirListBox& d = p.AddDirListBox("Dir1", {0, 0, 3000, 3000});
+  p.Show();
+  ASSERT_TRUE(d.SetPath(sandbox_.Path("d")));
+  auto* w = static_cast<QListWidget*>(t::WidgetOf(d));
+  const int open = d.ListCount() - 2;  // the open folder, above its one subfolder
+  ASSERT_EQ(d.List(open), sandbox_.Path("d"));
+  for (int row = 0; row < d.ListCount(); ++row) {
+    EXPECT_EQ(w->item(row)->font().bold(), row == open) << row;
+    EXPECT_FALSE(w->item(row)->icon().isNull()) << row;
+  }
+  // The subfolder's picture differs from the open folder's.
+  EXPECT_NE(w->item(open + 1)->icon().pixmap(16).toImage(), w->item(open)->icon().pixmap(16).toImage());
+  // Highlighting another entry does not move the mark; opening it does.
+  d.SetListIndex(open + 1);
+  EXPECT_TRUE(w->item(open)->font().bold());
+  ASSERT_TRUE(t::DoubleClickDirEntry(d, open + 1));
+  EXPECT_EQ(d.Path(), sandbox_.Path("d/one"));
+  EXPECT_TRUE(w->item(d.ListCount() - 1)->font().bold());
+}
+
+TEST_F(FormsRuntime, EveryControlAndTheMenuBarWorkFromTheKeyboard) {
+  tidrex::testing::Sandbox::MakeDirs(sandbox_.Path("k/sub"));
+  Probe& p = ProbeSlot().Get();
+  std::vector<std::string> clicked;
+  for (const char* name : {"sOne", "sTwo", "sThree"}) {
+    MenuItem& m = p.AddMenu(name, std::string(name).substr(1));
+    m.Click = [&clicked, name] { clicked.push_back(name); };
+  }
+  CheckBox& c = p.AddCheckBox("Check1", "Temp Folder", {120, 120, 2000, 300});
+  ListBox& l = p.AddListBox("List1", {120, 600, 2000, 800});
+  DirListBox& d = p.AddDirListBox("Dir1", {2400, 120, 2000, 1500});
+  l.AddItems({"a", "b"});
+  int dbl = 0;
+  l.DblClick = [&] { ++dbl; };
+  ASSERT_TRUE(d.SetPath(sandbox_.Path("k")));
+  p.Show();
+  QWidget* window = t::WidgetOf(p);
+  ASSERT_TRUE(t::WaitFor([&] { return QApplication::activeWindow() == window; }));
+  // Tab goes from the check box to the list and the folder list, in the design's order, and
+  // round again.
+  t::WidgetOf(c)->setFocus(Qt::TabFocusReason);
+  std::vector<QWidget*> seen;
+  for (int i = 0; i < 3; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    seen.push_back(QApplication::focusWidget());
+  }
+  EXPECT_EQ(seen, (std::vector<QWidget*>{t::WidgetOf(l), t::WidgetOf(d), t::WidgetOf(c)}));
+  EXPECT_TRUE(t::WidgetOf(c)->hasFocus());
+  // Space ticks the box.
+  t::WidgetOf(c)->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(t::WidgetOf(c), Qt::Key_Space);
+  EXPECT_EQ(c.Value(), 1);
+  // Enter on a list item is its double click; on a folder entry it opens the folder.
+  l.SetListIndex(1);
+  QTest::keyClick(t::WidgetOf(l), Qt::Key_Return);
+  EXPECT_EQ(dbl, 1);
+  d.SetListIndex(d.ListCount() - 1);
+  QTest::keyClick(t::WidgetOf(d), Qt::Key_Return);
+  EXPECT_EQ(d.Path(), sandbox_.Path("k/sub"));
+  // F10 reaches the menu bar: the arrows move along it and Enter runs the item.
+  auto* bar = window->findChild<QMenuBar*>();
+  ASSERT_NE(bar, nullptr);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F10);
+  ASSERT_NE(bar->activeAction(), nullptr);
+  EXPECT_EQ(bar->activeAction()->text(), "One");
+  QTest::keyClick(bar, Qt::Key_Right);
+  EXPECT_EQ(bar->activeAction()->text(), "Two");
+  QTest::keyClick(bar, Qt::Key_Return);
+  EXPECT_EQ(clicked, std::vector<std::string>{"sTwo"});
+  // So does a lone Alt, and Escape leaves the bar.
+  QTest::keyClick(window, Qt::Key_Alt);
+  ASSERT_NE(bar->activeAction(), nullptr);
+  QTest::keyClick(bar, Qt::Key_Escape);
+  EXPECT_EQ(bar->activeAction(), nullptr);
+  EXPECT_EQ(clicked.size(), 1u);
+}
+
+TEST_F(FormsRuntime, TheWholeMenuBarStaysInViewOnAnUnscaledPage) {
+  // The longest bar of the pages, on a page of the designed width (no scaling below 790
+  // pixels of screen).
+  Probe& p = ProbeSlot().Get();
+  const std::vector<std::string> captions = {"View Paths", "Options", "User Folder", "Save",
+                                             "Cookies", "Help", "About", "Close"};
+  for (std::size_t i = 0; i < captions.size(); ++i) p.AddMenu("s" + std::to_string(i), captions[i]);
+  p.SetClientSize(6270, 2235);
+  p.Show();
+  t::ProcessEvents(20);
+  auto* bar = t::WidgetOf(p)->findChild<QMenuBar*>();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(t::MenuBarCaptions(p), captions);  // byte for byte
+  for (QAction* a : bar->actions()) {
+    const QRect r = bar->actionGeometry(a);
+    EXPECT_FALSE(r.isEmpty()) << a->text().toStdString();
+    EXPECT_LE(r.right(), bar->width()) << a->text().toStdString();
+  }
+  auto* overflow = bar->findChild<QWidget*>("qt_menubar_ext_button");
+  EXPECT_TRUE(overflow == nullptr || !overflow->isVisible());
+  // "Close" is reached by a click.
+  bool closed = false;
+  p.FindMenu("s7")->Click = [&] { closed = true; };
+  ASSERT_TRUE(t::ClickMenu(p, "s7"));
+  EXPECT_TRUE(closed);
+  // A wide page keeps the platform's own look.
+  p.SetClientSize(12000, 2235);
+  t::ProcessEvents(20);
+  EXPECT_TRUE(bar->styleSheet().isEmpty());
 }
 
 TEST_F(FormsRuntime, GeometryIsKeptInTwipsAndShownInPixels) {

@@ -4,11 +4,15 @@
 #include <QLabel>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
 #include "shell/form10.h"
 #include "shell/form6.h"
+#include "shell/screen_run_ui.h"
+#include "screens/form1.h"
+#include "screens/form5.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace tidrex::shell::test {
@@ -70,6 +74,65 @@ TEST_F(Backdrop, GradientRunsFromTheTopColourToBlackAndFollowsEveryResize) {
   QImage shot = t::WidgetOf(f)->grab().toImage();
   EXPECT_EQ(shot.pixelColor(5, 0), QColor(255, 128, 255));
   EXPECT_EQ(shot.pixelColor(5, shot.height() - 1), QColor(0, 0, 0));
+}
+
+// Counts the paints a widget receives.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+TEST_F(Backdrop, ARunsRepaintPaintsTheStatusLineBeforeItReturns) {
+  Form10& f = Form10Slot().Get();
+  t::ProcessEvents(50);
+  PaintCounter counter;
+  QWidget* label = t::WidgetOf(f.Label6);
+  label->installEventFilter(&counter);
+  ScreenRunUi ui;
+  ui.SetStatusLine("Cleaning Files Now !");
+  EXPECT_EQ(counter.paints, 0);  // a caption alone only schedules a paint
+  ui.RepaintBackdrop();          // no event is processed from here on, as in a blocked run
+  EXPECT_GE(counter.paints, 1);
+  EXPECT_EQ(static_cast<QLabel*>(label)->text(), "Cleaning Files Now !");
+  // A hidden backdrop is not painted (and not shown).
+  f.Hide();
+  counter.paints = 0;
+  ui.RepaintBackdrop();
+  EXPECT_EQ(counter.paints, 0);
+  EXPECT_FALSE(f.Visible());
+  label->removeEventFilter(&counter);
+}
+
+TEST_F(Backdrop, PagesAreTransientDialogsOfTheBackdropAndFollowANewOne) {
+  SetSwitches("No", "No", "No");
+  Form1a& tray = Start();
+  tray.mnuShow_Click(0);
+  Form10& backdrop = *Form10Slot().Loaded();
+  screens::Form1& page = *screens::Form1Slot().Loaded();
+  QWidget* pw = t::WidgetOf(page);
+  QWidget* bw = t::WidgetOf(backdrop);
+  ASSERT_NE(pw->windowHandle(), nullptr);
+  EXPECT_EQ(pw->windowHandle()->transientParent(), bw->windowHandle());
+  EXPECT_EQ(pw->windowType(), Qt::Dialog);
+  EXPECT_EQ(bw->windowType(), Qt::Window);  // the backdrop itself is an ordinary window
+  EXPECT_EQ(t::WidgetOf(tray)->windowType(), Qt::Window);
+  // A page closed from its title bar still goes alone.
+  t::CloseByTitleBar(page);
+  t::ProcessEvents(20);
+  EXPECT_FALSE(screens::Form1Slot().IsLoaded());
+  EXPECT_TRUE(Form10Slot().IsLoaded());
+  EXPECT_TRUE(backdrop.Visible());
+  // After a close-all, the fresh backdrop owns the fresh page.
+  screens::CloseAllScreens();
+  t::ProcessEvents(20);
+  tray.mnuShow_Click(8);
+  ASSERT_TRUE(screens::Form5Slot().IsLoaded());
+  EXPECT_EQ(t::WidgetOf(*screens::Form5Slot().Loaded())->windowHandle()->transientParent(),
+            t::WidgetOf(*Form10Slot().Loaded())->windowHandle());
 }
 
 TEST_F(Backdrop, WorkFormIsNeverShownAndStartsEmptyAfterEachReload) {

@@ -82,6 +82,37 @@ TEST_F(ResidentStart, ExistingAutostartEntryIsLeftAlone) {
   EXPECT_EQ(Sandbox::ReadFile(Autostart()), "[Desktop Entry]\nmine\n");
 }
 
+TEST_F(ResidentStart, AnEntryForAProgramThatMovedAwayIsWrittenAnew) {
+  SetSwitches("No", "No", "No");
+  const std::string fresh = "Exec=\"" + sandbox_.AppFolder() + "Quorvel\"\n";
+  struct Row {
+    std::string entry;
+    bool rewritten;
+  };
+  const Row rows[] = {
+      {"[Desktop Entry]\nExec=\"/gone/old folder/Quorvel\"\n", true},
+      {"[Desktop Entry]\nName=x\nExec = /gone/Quorvel --flag\n", true},
+      {"[Desktop Entry]\nExec=quorvel-never-installed-here\n", true},
+      {"[Desktop Entry]\nExec=\"/bin/sh\" -c true\n", false},  // another program that is there
+      {"[Desktop Entry]\nExec=sh\n", false},                     // found on PATH
+      {"[Desktop Entry]\nName=mine\n[Other]\nExec=/gone/Quorvel\n", false},  // not the entry's Exec
+      {"[Desktop Entry]\nExec=relative/Quorvel\n", false},
+  };
+  for (const Row& r : rows) {
+    Sandbox::WriteFile(Autostart(), r.entry);
+    Start();
+    const std::string now = Sandbox::ReadFile(Autostart());
+    if (r.rewritten) {
+      EXPECT_NE(now.find(fresh), std::string::npos) << r.entry;
+      EXPECT_NE(now.find("\nX-KDE-autostart-after=panel\n"), std::string::npos);
+    } else {
+      EXPECT_EQ(now, r.entry);
+    }
+    t::UnloadEverything();
+  }
+  EXPECT_TRUE(boxes_.empty());
+}
+
 class TrayProc : public ShellTest {
  protected:
   void SetUp() override {

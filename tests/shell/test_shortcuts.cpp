@@ -49,6 +49,9 @@ TEST_F(Shortcuts, StartUpEntryIsWrittenValidAndComplete) {
   EXPECT_NE(text.find("\nName=Tidrex\n"), std::string::npos);
   EXPECT_NE(text.find("\nExec=\"" + sandbox_.AppFolder() + "Quorvel\"\n"), std::string::npos);
   EXPECT_NE(text.find("\nIcon=" + sandbox_.AppFolder() + "tidrex.svg\n"), std::string::npos);
+  // Desktops start it once their panel is up.
+  for (const char* key : {"\nX-GNOME-Autostart-Delay=3\n", "\nX-KDE-autostart-after=panel\n", "\nX-LXQt-Need-Tray=true\n"})
+    EXPECT_NE(text.find(key), std::string::npos) << key;
   int verdict = Validate(entry);
   if (verdict == -1) GTEST_SKIP() << "desktop-file-validate is not installed";
   EXPECT_EQ(verdict, 0) << text;

@@ -29,6 +29,12 @@ Sandbox::Sandbox() {
   SetEnv("Temp", std::nullopt);
   SetEnv("temp", std::nullopt);
   SetEnv("TMP", std::nullopt);
+  // The user's runtime folder and session bus are the desktop's: a test registers no tray
+  // item and claims no instance there.
+  MakeDirs(Path("run"));
+  chmod(Path("run").c_str(), 0700);
+  SetEnv("XDG_RUNTIME_DIR", Path("run"));
+  SetEnv("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
   platform::SetApplicationFolderForTesting(AppFolder());
 }
 

@@ -1,5 +1,6 @@
 // A throw-away folder that stands in for every location the program touches: the
-// application folder, home, the XDG folders and "Temp". Restores them when it goes.
+// application folder, home, the XDG folders (the runtime folder "run" included) and "Temp";
+// no session bus. Restores them when it goes.
 #pragma once
 
 #include <map>

@@ -3,11 +3,16 @@
 // DBUS_SESSION_BUS_ADDRESS, as cron and a systemd timer run it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/platform/fs_fixtures.h"
 #include "tests/support/cache_fixtures.h"
@@ -156,6 +161,113 @@ TEST_F(UnattendedTest, RefusedFoldersAreLeftAlone) {
   EXPECT_EQ(Sandbox::ReadFile(P("home/Documents/thesis.odt")), "keep");
   EXPECT_TRUE(Exists("app/Quorvel"));
   EXPECT_TRUE(Exists("app/Clean.ini"));
+}
+
+// Resident starts: what the program does before any window exists.
+class ResidentStartTest : public UnattendedTest {
+ protected:
+  std::vector<std::string> Env(const std::vector<std::string>& extra) {
+    std::vector<std::string> env{"HOME=" + box.Home(), "XDG_CONFIG_HOME=" + P("home/.config"),
+                                 "XDG_CACHE_HOME=" + P("home/.cache"), "XDG_DATA_HOME=" + P("home/.local/share"),
+                                 "XDG_RUNTIME_DIR=" + P("run"), "PATH=/usr/bin:/bin"};
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+  }
+  // Starts the program with exactly `env`; its output goes to `log`.
+  pid_t Spawn(const std::vector<std::string>& env, const std::string& arg = "", const std::string& log = "/dev/null") {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::vector<char*> e;
+      for (const auto& v : env) e.push_back(const_cast<char*>(v.c_str()));
+      e.push_back(nullptr);
+      FILE* out = std::fopen(log.c_str(), "w");
+      if (out) {
+        dup2(fileno(out), 1);
+        dup2(fileno(out), 2);
+      }
+      std::vector<char*> argv{const_cast<char*>(program_.c_str())};
+      if (!arg.empty()) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      execve(program_.c_str(), argv.data(), e.data());
+      _exit(127);
+    }
+    spawned_.push_back(pid);
+    return pid;
+  }
+  // Waits at most `seconds` for the program to end: its status, -1 when it still runs.
+  int Wait(pid_t pid, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < end) {
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        std::erase(spawned_, pid);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+  void Stop(pid_t pid) {
+    kill(pid, SIGTERM);
+    if (Wait(pid, 5) == -1) {
+      kill(pid, SIGKILL);
+      Wait(pid, 5);
+    }
+  }
+  void TearDown() override {
+    for (pid_t pid : std::vector<pid_t>(spawned_)) Stop(pid);
+  }
+  std::vector<pid_t> spawned_;
+};
+
+TEST_F(ResidentStartTest, WithoutADisplayItSaysSoAndEndsWithStatus1) {
+  const std::string said =
+      "Quorvel: the resident program needs a graphical session (X11 or Wayland); \"Quorvel a\" runs the "
+      "unattended clean without one.\n";
+  Sandbox::MakeDirs(P("run"));
+  const std::vector<std::vector<std::string>> sessions = {
+      {},                                              // an SSH session
+      {"DISPLAY=:97"},                                 // a display nobody serves
+      {"WAYLAND_DISPLAY=wayland-97"},                  // a Wayland socket that is not there
+      {"QT_QPA_PLATFORM=xcb", "WAYLAND_DISPLAY=x"},    // the chosen platform has no server
+  };
+  for (const auto& extra : sessions) {
+    const pid_t pid = Spawn(Env(extra), "", P("out.txt"));
+    EXPECT_EQ(Wait(pid, 20), 1) << "no core dump: " << (extra.empty() ? "" : extra[0]);
+    EXPECT_EQ(Sandbox::ReadFile(P("out.txt")), said);
+  }
+  EXPECT_FALSE(Exists("home/.config/autostart/Tidrex.desktop")) << "nothing happens before the message";
+  EXPECT_FALSE(Exists("app/Clean.ini"));
+}
+
+TEST_F(ResidentStartTest, ALaterStartInTheSameSessionHandsOverAndEnds) {
+  File("app/Clean.ini", "[Delete]\nUser=No\nTemp=No\nTemporary Internet Files=No\n");
+  Sandbox::MakeDirs(P("run"));
+  chmod(P("run").c_str(), 0700);
+  const auto session = Env({"QT_QPA_PLATFORM=offscreen", "DISPLAY=:55"});
+  const pid_t first = Spawn(session, "", P("first.txt"));
+  const std::string socket = P("run/Quorvel-x11-_55.sock");
+  for (int i = 0; i < 500 && !Sandbox::Exists(socket); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(Sandbox::Exists(socket)) << Sandbox::ReadFile(P("first.txt"));
+  // The later start is answered and ends at once; the first one goes on.
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(Wait(Spawn(session, "", P("second.txt")), 5), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_EQ(Sandbox::ReadFile(P("second.txt")), "");
+  EXPECT_EQ(Wait(first, 0.2), -1);
+  // The unattended clean never asks the running one.
+  EXPECT_EQ(Wait(Spawn(session, "a"), 20), 0);
+  // Another display of the same user is a session of its own.
+  const pid_t other = Spawn(Env({"QT_QPA_PLATFORM=offscreen", "DISPLAY=:56.0"}));
+  EXPECT_EQ(Wait(other, 1), -1);
+  // ":55.0" is the session of ":55".
+  EXPECT_EQ(Wait(Spawn(Env({"QT_QPA_PLATFORM=offscreen", "DISPLAY=:55.0"})), 5), 0);
+  // Once the first has gone, its socket left behind, the next start is the instance.
+  Stop(first);
+  ASSERT_TRUE(Sandbox::Exists(socket));
+  const pid_t next = Spawn(session);
+  EXPECT_EQ(Wait(next, 1), -1);
+  EXPECT_EQ(Wait(Spawn(session), 5), 0);
 }
 
 }  // namespace
