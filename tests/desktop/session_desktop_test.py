@@ -96,10 +96,8 @@ def hand_over(s, binary_path, env, label, shots):
 
 def with_tray(binary, icon, shots):
     work = tempfile.mkdtemp(prefix="tidrex-session-")
-    # The many files of the run are made in memory where it can: quick to make, and the
-    # clean still takes long enough to be photographed.
-    shm = "/dev/shm" if os.access("/dev/shm", os.W_OK) else None
-    files = tempfile.mkdtemp(prefix="tidrex-session-temp-", dir=shm)
+    # Not in /dev/shm, which a clean refuses to empty as part of the system tree.
+    files = tempfile.mkdtemp(prefix="tidrex-session-temp-")
     s = Session(work)
     try:
         sandbox = os.path.join(work, "sandbox")
