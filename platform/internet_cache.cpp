@@ -634,6 +634,12 @@ std::optional<ChromiumEntryHead> ReadChromiumEntryFile(int fd) {
   return ReadChromiumEntry(FileEntryBytes(fd, static_cast<std::uint64_t>(st.st_size), false));
 }
 
+std::optional<WebKitRecordHead> ReadWebKitRecordFile(int fd) {
+  struct stat st;
+  if (!RegularFileSize(fd, &st)) return std::nullopt;
+  return ReadWebKitRecord(FileEntryBytes(fd, static_cast<std::uint64_t>(st.st_size), false));
+}
+
 std::optional<FirefoxEntryHead> ReadFirefoxEntryFile(int fd) {
   struct stat st;
   if (!RegularFileSize(fd, &st)) return std::nullopt;

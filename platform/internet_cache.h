@@ -123,6 +123,9 @@ struct WebKitRecordHead {
 
 std::optional<WebKitRecordHead> ReadWebKitRecord(const EntryBytes& file);
 
+// The same reader over an open file: one small read at its start, more only for long keys.
+std::optional<WebKitRecordHead> ReadWebKitRecordFile(int fd);
+
 // Whether the record's key hashes to its stored hash under the cache's 8-byte salt (the
 // "salt" file of the version folder), by the rule of current WebKit (the strings one after
 // another) or of older ones (each non-null string with a NUL after it).
