@@ -397,23 +397,19 @@ std::optional<WebKitRecordHead> ReadWebKitRecord(const EntryBytes& file) {
 
 bool WebKitKeyMatchesSalt(const WebKitRecordHead& record, std::string_view salt) {
   if (salt.size() != 8) return false;
-  const std::string* parts[] = {&record.partition, &record.type, &record.identifier};
-  std::string joined(salt), terminated(salt);
-  for (const std::string* part : parts) {
-    joined += *part;
-    terminated += *part;
-    terminated.push_back('\0');
-  }
-  if (record.range) {
-    joined += *record.range;
-    terminated += *record.range;
-    terminated.push_back('\0');
-  }
-  const auto same = [&](const std::string& data) {
+  const std::string* parts[] = {&record.partition, &record.type, &record.identifier,
+                                record.range ? &*record.range : nullptr};
+  const auto hashes_to_key = [&](bool terminated) {
+    std::string data(salt);
+    for (const std::string* part : parts) {
+      if (!part) continue;
+      data += *part;
+      if (terminated) data.push_back('\0');
+    }
     const Sha1Digest d = Sha1(data);
     return std::equal(d.begin(), d.end(), record.hash.begin());
   };
-  return same(joined) || same(terminated);
+  return hashes_to_key(false) || hashes_to_key(true);
 }
 
 std::string UpperHex(std::span<const unsigned char> bytes) { return Hex(bytes.data(), bytes.size(), kUpperHex); }
