@@ -319,6 +319,10 @@ class WebKitDecoder {
     if (bytes > size_ - at_) return false;  // before anything is allocated
     std::string raw(static_cast<std::size_t>(bytes), '\0');
     if (!Bytes(raw)) return false;
+    if (is8bit && std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      *out = std::move(raw);  // ASCII, as URLs and partitions are: already UTF-8
+      return true;
+    }
     std::string text;
     text.reserve(raw.size());
     if (is8bit) {  // Latin-1
@@ -684,9 +688,15 @@ JobResult ReadEntry(const CacheFolder& folder, const std::string& name) {
     close(fd);
     // The browser's own record: its version, type, file and folder names and the key's
     // hash under this cache's salt all agree.
-    if (!head || head->version != folder.version || head->type != "Resource" ||
-        UpperHex(head->hash) != name || UpperHex(head->partition_hash) != folder.partition ||
-        !WebKitKeyMatchesSalt(*head, folder.salt) || !IsPlausibleUrl(head->identifier))
+    const auto names = [](const std::array<unsigned char, 20>& hash, std::string_view hex) {
+      if (hex.size() != 40) return false;
+      for (std::size_t i = 0; i < 20; ++i)
+        if (hex[2 * i] != kUpperHex[hash[i] >> 4] || hex[2 * i + 1] != kUpperHex[hash[i] & 15]) return false;
+      return true;
+    };
+    if (!head || head->version != folder.version || head->type != "Resource" || !names(head->hash, name) ||
+        !names(head->partition_hash, folder.partition) || !WebKitKeyMatchesSalt(*head, folder.salt) ||
+        !IsPlausibleUrl(head->identifier))
       return r;
     r.ok = true;
     r.type = IsHttpUrl(head->identifier) ? kNormalCacheEntry : 0;
