@@ -1,6 +1,7 @@
 // The cache listing and the cache cleaning over 20,000 Chromium and 20,000 Firefox entries,
 // each against its baseline in the same run:
 //   ListCacheEntries    vs. a bare loop that opens each entry file and reads only its key
+//   a WebKit listing    vs. the same bare loop over 20,000 WebKit records
 //   CleanInternetCache  vs. unlinking the same files (keep list of 1,001 entries)
 // and the memory the listing holds, for small and for large (sparse) entry bodies.
 #include <benchmark/benchmark.h>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -212,6 +214,85 @@ void BM_CleanInternetCache(benchmark::State& state) {
   state.counters["files_left"] = static_cast<double>(left);
 }
 BENCHMARK(BM_CleanInternetCache)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// ---- WebKit --------------------------------------------------------------------------
+
+struct WebKitCache {
+  std::unique_ptr<Sandbox> box;
+  std::string cache;  // ".../WebKitCache"
+  std::vector<std::string> folders;  // the partitions' Resource folders
+};
+
+// Records in 20 partitions, every fifth with its body in the blob store.
+WebKitCache& SharedWebKitCache() {
+  static std::unique_ptr<WebKitCache> shared = [] {
+    auto c = std::make_unique<WebKitCache>();
+    c->box = std::make_unique<Sandbox>();
+    c->cache = fx::MakeEpiphanyProfile(*c->box);
+    std::set<std::string> folders;
+    for (int i = 0; i < kPerBrowser; ++i) {
+      fx::WebKitRecordOptions o;
+      o.partition = i % 20 ? "site" + std::to_string(i % 20) + ".test" : "";
+      o.body_in_blob = i % 5 == 0;
+      const std::string path = fx::WriteWebKitRecord(c->cache, UrlOf(i), std::string(o.body_in_blob ? 5000 : 512, 'b'), o);
+      folders.insert(path.substr(0, path.rfind('/')));
+    }
+    c->folders.assign(folders.begin(), folders.end());
+    return c;
+  }();
+  return *shared;
+}
+
+// The baseline: list each Resource folder, read each record's first bytes in one call and
+// take the three key strings from them.
+void BM_Baseline_ReadWebKitKeys(benchmark::State& state) {
+  WebKitCache& c = SharedWebKitCache();
+  std::string url;
+  for (auto _ : state) {
+    std::size_t keys = 0;
+    for (const std::string& folder : c.folders) {
+      for (const std::string& name : Names(folder)) {
+        if (name.size() != 40) continue;
+        const int fd = open((folder + "/" + name).c_str(), O_RDONLY);
+        char b[512];
+        const ssize_t got = pread(fd, b, sizeof b, 0);
+        close(fd);
+        std::size_t at = 4;
+        for (int s = 0; s < 3 && got > 0; ++s) {
+          const std::uint32_t n = Le32(b + at);
+          if (at + 5 + n > static_cast<std::size_t>(got)) break;
+          if (s == 2) {
+            url.assign(b + at + 5, n);
+            ++keys;
+          }
+          at += 5 + n;
+        }
+      }
+    }
+    if (keys != kPerBrowser) state.SkipWithError("baseline read the wrong number of keys");
+    benchmark::DoNotOptimize(keys);
+  }
+  state.counters["entries"] = kPerBrowser;
+}
+BENCHMARK(BM_Baseline_ReadWebKitKeys)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_ListWebKitCache(benchmark::State& state) {
+  WebKitCache& c = SharedWebKitCache();
+  tidrex::platform::BrowserProfile epiphany;
+  epiphany.browser = "epiphany";
+  epiphany.family = tidrex::platform::BrowserFamily::WebKit;
+  epiphany.cache_dir = c.cache;
+  std::size_t n = 0;
+  for (auto _ : state) {
+    tidrex::platform::UrlCache cache({epiphany});
+    const auto listing = cache.List();
+    n = listing.size();
+    benchmark::DoNotOptimize(listing.data());
+  }
+  if (n != kPerBrowser) state.SkipWithError("wrong listing size");
+  state.counters["entries"] = static_cast<double>(n);
+}
+BENCHMARK(BM_ListWebKitCache)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // What a listing holds afterwards (the list and the URL index kept for deletion), for
 // 512-byte and 1 MiB bodies and for a quarter of the entries: it follows the number of

@@ -22,35 +22,94 @@ namespace tidrex::platform {
 
 namespace {
 
-// One row per browser. Chromium-family browsers keep their user data directory at
-// <config root>/<dir> and their caches at <cache root>/<dir>; Firefox keeps its profiles
-// below <home>/<firefox_home_dir> or <config root>/<dir> and their caches at
-// <cache root>/<dir>. Sandboxed installs get their own home, config and cache roots.
+// How a browser lays out its profiles.
+enum class Layout {
+  // profiles.ini in <home>/<home_dir> or <config>/<dir>; caches at <cache>/<cache_dir>/<path>.
+  FirefoxProfiles,
+  // <config>/<dir>/{Default, Profile N, ...}; caches at <cache>/<cache_dir>/<profile>.
+  ChromiumProfiles,
+  // <root>/<dir> is the one profile; its cache folder is <cache>/<cache_dir>.
+  OneProfile,
+  // Every subfolder of <config>/<dir> is a profile; caches at <cache>/<cache_dir>/<profile>.
+  ProfileFolders,
+};
+
+// Where a row's `dir` lies: below the XDG config folder or the XDG data folder.
+enum class Root { Config, Data };
+
+// One row per browser, in listing order. Sandboxed installs get their own home, config,
+// data and cache roots. The paths are documented with their sources in docs/browsers.md.
 struct KnownBrowser {
   const char* name;
   BrowserFamily family;
+  Layout layout;
+  Root root;
   const char* dir;
-  const char* firefox_home_dir;  // Firefox family only
+  const char* cache_dir;         // below the cache root
+  const char* firefox_home_dir;  // FirefoxProfiles only: the legacy profiles root below home
+  BrowserLock lock;
   const char* flatpak_id;        // nullptr when there is no flatpak
   const char* snap_name;         // nullptr when there is no snap
 };
 
+using BF = BrowserFamily;
+using BL = BrowserLock;
 constexpr KnownBrowser kKnownBrowsers[] = {
-    {"firefox", BrowserFamily::Firefox, "mozilla/firefox", ".mozilla/firefox", "org.mozilla.firefox",
-     "firefox"},
-    {"chromium", BrowserFamily::Chromium, "chromium", nullptr, "org.chromium.Chromium", "chromium"},
-    {"google-chrome", BrowserFamily::Chromium, "google-chrome", nullptr, "com.google.Chrome", nullptr},
-    {"brave", BrowserFamily::Chromium, "BraveSoftware/Brave-Browser", nullptr, "com.brave.Browser",
-     "brave"},
-    {"microsoft-edge", BrowserFamily::Chromium, "microsoft-edge", nullptr, "com.microsoft.Edge",
+    // Firefox family.
+    {"firefox", BF::Firefox, Layout::FirefoxProfiles, Root::Config, "mozilla/firefox", "mozilla/firefox",
+     ".mozilla/firefox", BL::ParentLock, "org.mozilla.firefox", "firefox"},
+    {"librewolf", BF::Firefox, Layout::FirefoxProfiles, Root::Config, "librewolf/librewolf", "librewolf",
+     ".librewolf", BL::ParentLock, "io.gitlab.librewolf-community", nullptr},
+    {"waterfox", BF::Firefox, Layout::FirefoxProfiles, Root::Config, "waterfox/waterfox", "waterfox",
+     ".waterfox", BL::ParentLock, "net.waterfox.waterfox", nullptr},
+    {"floorp", BF::Firefox, Layout::FirefoxProfiles, Root::Config, "floorp/floorp", "floorp", ".floorp",
+     BL::ParentLock, "one.ablaze.floorp", nullptr},
+    {"zen", BF::Firefox, Layout::FirefoxProfiles, Root::Config, "zen/zen", "zen", ".zen", BL::ParentLock,
+     "app.zen_browser.zen", nullptr},
+    // Chromium family.
+    {"chromium", BF::Chromium, Layout::ChromiumProfiles, Root::Config, "chromium", "chromium", nullptr,
+     BL::SingletonLock, "org.chromium.Chromium", "chromium"},
+    {"google-chrome", BF::Chromium, Layout::ChromiumProfiles, Root::Config, "google-chrome", "google-chrome",
+     nullptr, BL::SingletonLock, "com.google.Chrome", nullptr},
+    {"google-chrome-beta", BF::Chromium, Layout::ChromiumProfiles, Root::Config, "google-chrome-beta",
+     "google-chrome-beta", nullptr, BL::SingletonLock, nullptr, nullptr},
+    {"google-chrome-unstable", BF::Chromium, Layout::ChromiumProfiles, Root::Config,
+     "google-chrome-unstable", "google-chrome-unstable", nullptr, BL::SingletonLock, "com.google.ChromeDev",
      nullptr},
-    {"vivaldi", BrowserFamily::Chromium, "vivaldi", nullptr, "com.vivaldi.Vivaldi", "vivaldi"},
+    {"brave", BF::Chromium, Layout::ChromiumProfiles, Root::Config, "BraveSoftware/Brave-Browser",
+     "BraveSoftware/Brave-Browser", nullptr, BL::SingletonLock, "com.brave.Browser", "brave"},
+    {"microsoft-edge", BF::Chromium, Layout::ChromiumProfiles, Root::Config, "microsoft-edge",
+     "microsoft-edge", nullptr, BL::SingletonLock, "com.microsoft.Edge", nullptr},
+    {"microsoft-edge-beta", BF::Chromium, Layout::ChromiumProfiles, Root::Config, "microsoft-edge-beta",
+     "microsoft-edge-beta", nullptr, BL::SingletonLock, nullptr, nullptr},
+    {"microsoft-edge-dev", BF::Chromium, Layout::ChromiumProfiles, Root::Config, "microsoft-edge-dev",
+     "microsoft-edge-dev", nullptr, BL::SingletonLock, nullptr, nullptr},
+    {"vivaldi", BF::Chromium, Layout::ChromiumProfiles, Root::Config, "vivaldi", "vivaldi", nullptr,
+     BL::SingletonLock, "com.vivaldi.Vivaldi", "vivaldi"},
+    // Opera keeps its one profile in the user data directory itself.
+    {"opera", BF::Chromium, Layout::OneProfile, Root::Config, "opera", "opera", nullptr, BL::SingletonLock,
+     "com.opera.Opera", "opera"},
+    {"opera-beta", BF::Chromium, Layout::OneProfile, Root::Config, "opera-beta", "opera-beta", nullptr,
+     BL::SingletonLock, nullptr, "opera-beta"},
+    {"opera-developer", BF::Chromium, Layout::OneProfile, Root::Config, "opera-developer",
+     "opera-developer", nullptr, BL::SingletonLock, nullptr, nullptr},
+    // QtWebEngine browsers: Chromium's formats, without its profile folders and lock.
+    {"falkon", BF::Chromium, Layout::ProfileFolders, Root::Config, "falkon/profiles", "falkon", nullptr,
+     BL::OpenFiles, "org.kde.falkon", nullptr},
+    {"qutebrowser", BF::Chromium, Layout::OneProfile, Root::Data, "qutebrowser/webengine",
+     "qutebrowser/webengine", nullptr, BL::OpenFiles, "org.qutebrowser.qutebrowser", nullptr},
+    {"konqueror", BF::Chromium, Layout::OneProfile, Root::Data, "konqueror/QtWebEngine/Default",
+     "konqueror/QtWebEngine/Default", nullptr, BL::OpenFiles, "org.kde.konqueror", nullptr},
+    // WebKitGTK.
+    {"epiphany", BF::WebKit, Layout::OneProfile, Root::Data, "epiphany", "epiphany", nullptr,
+     BL::OpenFiles, "org.gnome.Epiphany", nullptr},
 };
 
 // Where one install of a browser keeps its files.
 struct InstallRoots {
   std::string home;
   std::vector<std::string> config_roots;
+  std::string data_root;
   std::string cache_root;
 };
 
@@ -68,17 +127,18 @@ std::string Join(const std::string& a, std::string_view b) {
 std::vector<InstallRoots> InstallsOf(const KnownBrowser& browser) {
   const std::string home = HomeFolder();
   std::vector<InstallRoots> installs;
-  installs.push_back({home, {XdgConfigHome()}, XdgCacheHome()});
+  installs.push_back({home, {XdgConfigHome()}, XdgDataHome(), XdgCacheHome()});
   if (browser.flatpak_id) {
     // Flatpak keeps HOME but moves the XDG folders into the app's own tree.
     const std::string app = home + "/.var/app/" + browser.flatpak_id;
-    if (IsDirectory(app)) installs.push_back({app, {app + "/config"}, app + "/cache"});
+    if (IsDirectory(app)) installs.push_back({app, {app + "/config"}, app + "/data", app + "/cache"});
   }
   if (browser.snap_name) {
     // Snap moves HOME into the snap's tree; some snaps keep their data at the top of it.
     for (const char* sub : {"common", "current"}) {
       const std::string root = home + "/snap/" + browser.snap_name + "/" + sub;
-      if (IsDirectory(root)) installs.push_back({root, {root + "/.config", root}, root + "/.cache"});
+      if (IsDirectory(root))
+        installs.push_back({root, {root + "/.config", root}, root + "/.local/share", root + "/.cache"});
     }
   }
   return installs;
@@ -280,42 +340,67 @@ class JsonScanner {
 // "Local State" is small; a huge one is not a browser's.
 constexpr std::size_t kLocalStateLimit = 16 * 1024 * 1024;
 
+// The HTTP cache below a profile's cache folder: Chromium's "Cache/Cache_Data", or the
+// bare "Cache" that QtWebEngine 5 (an older Chromium) writes.
+std::string HttpCacheBelow(const std::string& base) {
+  const std::string data = base + "/Cache/Cache_Data";
+  if (IsDirectory(data) || !IsDirectory(base + "/Cache")) return data;
+  return base + "/Cache";
+}
+
+// The Chromium-format and WebKit browsers: every layout but Firefox's.
 void AddChromiumInstall(const KnownBrowser& browser, const InstallRoots& install,
                         std::vector<BrowserProfile>* out) {
-  const bool any_user_data = std::any_of(
-      install.config_roots.begin(), install.config_roots.end(),
-      [&](const std::string& root) { return IsDirectory(Join(root, browser.dir)); });
-  for (const std::string& config_root : install.config_roots) {
-    const std::string user_data_dir = Join(config_root, browser.dir);
-    // The cache root mirrors the user data directory's place below the config root.
-    const std::string cache_base = Join(install.cache_root, browser.dir);
+  const std::vector<std::string> roots =
+      browser.root == Root::Config ? install.config_roots : std::vector<std::string>{install.data_root};
+  const bool any_user_data = std::any_of(roots.begin(), roots.end(), [&](const std::string& root) {
+    return IsDirectory(Join(root, browser.dir));
+  });
+  const std::string cache_base = Join(install.cache_root, browser.cache_dir);
+  for (const std::string& root : roots) {
+    const std::string user_data_dir = Join(root, browser.dir);
     if (!IsDirectory(user_data_dir)) {
       // A cache left without any user data directory is still the browser's; it is
-      // counted once, with the install's first config root.
-      const bool first_root = &config_root == &install.config_roots.front();
+      // counted once, with the install's first root.
+      const bool first_root = &root == &roots.front();
       if (any_user_data || !first_root || !IsDirectory(cache_base)) continue;
     }
 
-    std::set<std::string> names;
-    for (const std::string& n : SubfolderNames(user_data_dir))
-      if (IsChromiumProfileFolderName(n)) names.insert(n);
-    for (const std::string& n : SubfolderNames(cache_base))
-      if (IsChromiumProfileFolderName(n)) names.insert(n);
-    const std::string local_state = ReadSmallFileText(Join(user_data_dir, "Local State"), kLocalStateLimit);
-    for (std::string& n : JsonScanner(local_state).ProfileNames())
-      if (IsSafeComponent(n)) names.insert(std::move(n));
+    std::set<std::string> names;  // "" stands for the user data directory itself
+    if (browser.layout == Layout::OneProfile) {
+      names.insert("");
+    } else if (browser.layout == Layout::ProfileFolders) {
+      for (const std::string& base : {user_data_dir, cache_base})
+        for (std::string& n : SubfolderNames(base))
+          if (IsSafeComponent(n)) names.insert(std::move(n));
+    } else {
+      for (const std::string& n : SubfolderNames(user_data_dir))
+        if (IsChromiumProfileFolderName(n)) names.insert(n);
+      for (const std::string& n : SubfolderNames(cache_base))
+        if (IsChromiumProfileFolderName(n)) names.insert(n);
+      const std::string local_state = ReadSmallFileText(Join(user_data_dir, "Local State"), kLocalStateLimit);
+      for (std::string& n : JsonScanner(local_state).ProfileNames())
+        if (IsSafeComponent(n)) names.insert(std::move(n));
+    }
 
     for (const std::string& name : names) {
       BrowserProfile p;
       p.browser = browser.name;
-      p.family = BrowserFamily::Chromium;
-      p.profile_name = name;
-      p.profile_dir = Join(user_data_dir, name);
-      p.user_data_dir = user_data_dir;
-      p.cache_dir = Join(cache_base, name) + "/Cache/Cache_Data";
-      // A user data directory outside the config root keeps its cache inside itself.
-      const std::string inner = p.profile_dir + "/Cache/Cache_Data";
-      if (!IsDirectory(p.cache_dir) && IsDirectory(inner)) p.cache_dir = inner;
+      p.family = browser.family;
+      p.lock = browser.lock;
+      p.profile_name = name.empty() ? "Default" : name;
+      p.profile_dir = name.empty() ? user_data_dir : Join(user_data_dir, name);
+      // Chromium's lock is one per user data directory; the others lock the profile.
+      p.user_data_dir = browser.lock == BrowserLock::SingletonLock ? user_data_dir : p.profile_dir;
+      const std::string base = name.empty() ? cache_base : Join(cache_base, name);
+      if (browser.family == BrowserFamily::WebKit) {
+        p.cache_dir = base + "/WebKitCache";
+      } else {
+        p.cache_dir = HttpCacheBelow(base);
+        // A user data directory outside the config root keeps its cache inside itself.
+        const std::string inner = HttpCacheBelow(p.profile_dir);
+        if (!IsDirectory(p.cache_dir) && IsDirectory(inner)) p.cache_dir = inner;
+      }
       if (!IsDirectory(p.profile_dir) && !IsDirectory(p.cache_dir)) continue;
       out->push_back(std::move(p));
     }
@@ -368,7 +453,7 @@ void AddFirefoxInstall(const KnownBrowser& browser, const InstallRoots& install,
   roots.push_back(Join(install.home, browser.firefox_home_dir));
   for (const std::string& config_root : install.config_roots)
     roots.push_back(Join(config_root, browser.dir));
-  const std::string cache_root = Join(install.cache_root, browser.dir);
+  const std::string cache_root = Join(install.cache_root, browser.cache_dir);
 
   for (const std::string& root : roots) {
     for (const IniProfile& entry : ReadProfilesIni(root + "/profiles.ini")) {
@@ -379,6 +464,7 @@ void AddFirefoxInstall(const KnownBrowser& browser, const InstallRoots& install,
       BrowserProfile p;
       p.browser = browser.name;
       p.family = BrowserFamily::Firefox;
+      p.lock = browser.lock;
       p.profile_name = LastComponent(entry.path);
       if (!IsSafeComponent(p.profile_name)) continue;
       if (relative) {
@@ -411,8 +497,8 @@ std::vector<BrowserProfile> FindBrowserProfiles() {
   for (const KnownBrowser& browser : kKnownBrowsers) {
     for (const InstallRoots& install : InstallsOf(browser)) {
       std::vector<BrowserProfile> found;
-      if (browser.family == BrowserFamily::Chromium) AddChromiumInstall(browser, install, &found);
-      else AddFirefoxInstall(browser, install, &found);
+      if (browser.layout == Layout::FirefoxProfiles) AddFirefoxInstall(browser, install, &found);
+      else AddChromiumInstall(browser, install, &found);
       std::stable_sort(found.begin(), found.end(), [](const BrowserProfile& a, const BrowserProfile& b) {
         if (a.profile_name != b.profile_name) return NaturalLess(a.profile_name, b.profile_name);
         return a.profile_dir < b.profile_dir;
@@ -469,11 +555,52 @@ bool FirefoxRunning(const BrowserProfile& profile) {
   return locked;
 }
 
+// QtWebEngine and WebKit browsers take no lock a reader could test, but while they run they
+// keep their cookie store (and more) of the profile open: any other process with a file
+// of the profile folder open counts as the browser.
+bool ProfileFilesOpen(const BrowserProfile& profile) {
+  const std::string folder = Canonical(profile.user_data_dir);
+  if (folder.empty() || folder == "/") return false;
+  const std::string prefix = folder + "/";
+  const std::string self = std::to_string(getpid());
+  DIR* proc = opendir("/proc");
+  if (!proc) return false;
+  bool open_elsewhere = false;
+  while (!open_elsewhere) {
+    const dirent* e = readdir(proc);
+    if (!e) break;
+    const std::string pid = e->d_name;
+    if (pid == self || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      continue;
+    const std::string fds = "/proc/" + pid + "/fd";
+    DIR* dir = opendir(fds.c_str());  // another user's process: not readable, not ours
+    if (!dir) continue;
+    char target[PATH_MAX];
+    while (const dirent* f = readdir(dir)) {
+      if (f->d_name[0] == '.') continue;
+      const ssize_t n = readlinkat(dirfd(dir), f->d_name, target, sizeof target - 1);
+      if (n <= 0) continue;
+      if (std::string_view(target, static_cast<std::size_t>(n)).substr(0, prefix.size()) == prefix) {
+        open_elsewhere = true;
+        break;
+      }
+    }
+    closedir(dir);
+  }
+  closedir(proc);
+  return open_elsewhere;
+}
+
 }  // namespace
 
 bool IsBrowserRunning(const BrowserProfile& profile) {
   if (profile.user_data_dir.empty()) return false;
-  return profile.family == BrowserFamily::Chromium ? ChromiumRunning(profile) : FirefoxRunning(profile);
+  switch (profile.lock) {
+    case BrowserLock::SingletonLock: return ChromiumRunning(profile);
+    case BrowserLock::ParentLock: return FirefoxRunning(profile);
+    case BrowserLock::OpenFiles: return ProfileFilesOpen(profile);
+  }
+  return false;
 }
 
 }  // namespace tidrex::platform

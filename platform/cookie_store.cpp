@@ -44,8 +44,9 @@ struct CookieTable {
 };
 
 CookieTable TableOf(BrowserFamily family) {
-  return family == BrowserFamily::Firefox ? CookieTable{"moz_cookies", "host"}
-                                          : CookieTable{"cookies", "host_key"};
+  // libsoup's store, which WebKit browsers use, keeps Firefox's moz_cookies schema.
+  return family == BrowserFamily::Chromium ? CookieTable{"cookies", "host_key"}
+                                           : CookieTable{"moz_cookies", "host"};
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -354,7 +355,7 @@ std::vector<CookieStore> FindCookieStores() {
   std::vector<CookieStore> stores;
   for (const BrowserProfile& profile : FindBrowserProfiles()) {
     std::vector<std::string> candidates;
-    if (profile.family == BrowserFamily::Firefox) {
+    if (profile.family != BrowserFamily::Chromium) {
       candidates = {profile.profile_dir + "/cookies.sqlite"};
     } else {
       candidates = {profile.profile_dir + "/Cookies", profile.profile_dir + "/Network/Cookies"};

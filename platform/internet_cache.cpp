@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -262,6 +263,161 @@ std::optional<FirefoxKey> ParseFirefoxKey(std::string_view key) {
   return std::nullopt;
 }
 
+// ---- WebKit network cache records ------------------------------------------------------
+
+namespace {
+
+// Reads WebKit's persistent encoding front to back, never past the file's end.
+class WebKitDecoder {
+ public:
+  explicit WebKitDecoder(const EntryBytes& file) : file_(file), size_(file.Size()) {}
+
+  bool Bytes(std::span<char> out) {
+    if (out.size() > size_ - at_) return false;  // at_ <= size_ always
+    if (!file_.ReadAt(at_, out)) return false;
+    at_ += out.size();
+    return true;
+  }
+  bool Skip(std::uint64_t n) {
+    if (n > size_ - at_) return false;
+    at_ += n;
+    return true;
+  }
+  bool U32(std::uint32_t* v) {
+    char b[4];
+    if (!Bytes(b)) return false;
+    *v = Le32(b);
+    return true;
+  }
+  bool U64(std::uint64_t* v) {
+    char b[8];
+    if (!Bytes(b)) return false;
+    *v = Le64(b);
+    return true;
+  }
+  bool Bool(bool* v) {
+    char b[1];
+    if (!Bytes(b) || (b[0] != 0 && b[0] != 1)) return false;
+    *v = b[0] == 1;
+    return true;
+  }
+  template <std::size_t N>
+  bool Digest(std::array<unsigned char, N>* d) {
+    return Bytes(std::span<char>(reinterpret_cast<char*>(d->data()), N));
+  }
+  // A string as UTF-8; nothing for the null string. False when it is damaged.
+  bool String(std::optional<std::string>* out) {
+    std::uint32_t length = 0;
+    if (!U32(&length)) return false;
+    if (length == UINT32_MAX) {
+      out->reset();
+      return true;
+    }
+    bool is8bit = false;
+    if (!Bool(&is8bit) || length > kMaxCacheKeyLength) return false;
+    const std::uint64_t bytes = is8bit ? length : 2ull * length;
+    if (bytes > size_ - at_) return false;  // before anything is allocated
+    std::string raw(static_cast<std::size_t>(bytes), '\0');
+    if (!Bytes(raw)) return false;
+    if (is8bit && std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      *out = std::move(raw);  // ASCII, as URLs and partitions are: already UTF-8
+      return true;
+    }
+    std::string text;
+    text.reserve(raw.size());
+    if (is8bit) {  // Latin-1
+      for (unsigned char c : raw) AppendUtf8(&text, c);
+    } else {  // UTF-16, little-endian
+      for (std::size_t i = 0; i < raw.size(); i += 2) {
+        std::uint32_t unit = static_cast<unsigned char>(raw[i]) | (static_cast<unsigned char>(raw[i + 1]) << 8);
+        if (unit >= 0xDC00 && unit <= 0xDFFF) return false;
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+          if (i + 3 >= raw.size()) return false;
+          const std::uint32_t low =
+              static_cast<unsigned char>(raw[i + 2]) | (static_cast<unsigned char>(raw[i + 3]) << 8);
+          if (low < 0xDC00 || low > 0xDFFF) return false;
+          unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+          i += 2;
+        }
+        AppendUtf8(&text, unit);
+      }
+    }
+    *out = std::move(text);
+    return true;
+  }
+  std::uint64_t Offset() const { return at_; }
+  std::uint64_t Size() const { return size_; }
+
+ private:
+  static void AppendUtf8(std::string* s, std::uint32_t c) {
+    if (c < 0x80) {
+      s->push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      s->push_back(static_cast<char>(0xC0 | (c >> 6)));
+      s->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      s->push_back(static_cast<char>(0xE0 | (c >> 12)));
+      s->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      s->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      s->push_back(static_cast<char>(0xF0 | (c >> 18)));
+      s->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      s->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      s->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+
+  const EntryBytes& file_;
+  std::uint64_t size_;
+  std::uint64_t at_ = 0;
+};
+
+}  // namespace
+
+std::optional<WebKitRecordHead> ReadWebKitRecord(const EntryBytes& file) {
+  WebKitDecoder d(file);
+  WebKitRecordHead head;
+  std::optional<std::string> partition, type, identifier;
+  if (!d.U32(&head.version) || head.version == 0 || head.version > 1000) return std::nullopt;
+  if (!d.String(&partition) || !d.String(&type) || !d.String(&identifier) || !d.String(&head.range))
+    return std::nullopt;
+  if (!partition || !type || !identifier || type->empty() || identifier->empty()) return std::nullopt;
+  head.partition = std::move(*partition);
+  head.type = std::move(*type);
+  head.identifier = std::move(*identifier);
+  if (!d.Digest(&head.hash) || !d.Digest(&head.partition_hash)) return std::nullopt;
+  std::uint64_t header_size = 0;
+  // Time stamp (a double) and the header's hash, then its size.
+  if (!d.Skip(8 + 20) || !d.U64(&header_size)) return std::nullopt;
+  if (!d.Digest(&head.body_hash) || !d.U64(&head.body_size) || !d.Bool(&head.body_inline))
+    return std::nullopt;
+  if (!d.Skip(20)) return std::nullopt;  // the metadata's checksum
+  // The header must be there, and an inline body must fill the rest exactly.
+  const std::uint64_t rest = d.Size() - d.Offset();
+  if (header_size > rest) return std::nullopt;
+  if (head.body_inline && head.body_size != rest - header_size) return std::nullopt;
+  return head;
+}
+
+bool WebKitKeyMatchesSalt(const WebKitRecordHead& record, std::string_view salt) {
+  if (salt.size() != 8) return false;
+  const std::string* parts[] = {&record.partition, &record.type, &record.identifier,
+                                record.range ? &*record.range : nullptr};
+  const auto hashes_to_key = [&](bool terminated) {
+    std::string data(salt);
+    for (const std::string* part : parts) {
+      if (!part) continue;
+      data += *part;
+      if (terminated) data.push_back('\0');
+    }
+    const Sha1Digest d = Sha1(data);
+    return std::equal(d.begin(), d.end(), record.hash.begin());
+  };
+  return hashes_to_key(false) || hashes_to_key(true);
+}
+
+std::string UpperHex(std::span<const unsigned char> bytes) { return Hex(bytes.data(), bytes.size(), kUpperHex); }
+
 // ---- The cache --------------------------------------------------------------------------
 
 namespace {
@@ -291,6 +447,12 @@ struct CacheFolder {
   BrowserFamily family = BrowserFamily::Chromium;
   int fd = -1;  // kept open so deletions land in the folder that was listed
   std::vector<EvictionMarker> markers;
+  // WebKit: the version folder's number and salt, the partition folder's name, and the
+  // blob store shared by the version's records.
+  std::uint32_t version = 0;
+  std::string salt;
+  std::string partition;
+  std::string blobs_path;
 };
 
 bool IsHex(std::string_view s, bool upper) {
@@ -310,6 +472,7 @@ bool IsFirefoxEntryName(std::string_view name) { return name.size() == 40 && IsH
 
 constexpr std::uint8_t kSparseCompanion = 1;  // "<h>_s"
 constexpr std::uint8_t kStream2Companion = 2;  // "<h>_1"
+constexpr std::uint8_t kBlobCompanion = 4;     // WebKit "<hash>-blob"
 
 // The companion bit of a Chromium "<h>_s" or "<h>_1" name, or 0.
 std::uint8_t ChromiumCompanionKind(std::string_view name) {
@@ -471,6 +634,12 @@ std::optional<ChromiumEntryHead> ReadChromiumEntryFile(int fd) {
   return ReadChromiumEntry(FileEntryBytes(fd, static_cast<std::uint64_t>(st.st_size), false));
 }
 
+std::optional<WebKitRecordHead> ReadWebKitRecordFile(int fd) {
+  struct stat st;
+  if (!RegularFileSize(fd, &st)) return std::nullopt;
+  return ReadWebKitRecord(FileEntryBytes(fd, static_cast<std::uint64_t>(st.st_size), false));
+}
+
 std::optional<FirefoxEntryHead> ReadFirefoxEntryFile(int fd) {
   struct stat st;
   if (!RegularFileSize(fd, &st)) return std::nullopt;
@@ -511,6 +680,27 @@ JobResult ReadEntry(const CacheFolder& folder, const std::string& name) {
     r.ok = true;
     r.type = IsHttpUrl(*url) ? kNormalCacheEntry : 0;
     r.url = std::move(*url);
+    return r;
+  }
+  if (folder.family == BrowserFamily::WebKit) {
+    FileEntryBytes bytes(fd, size, false);
+    std::optional<WebKitRecordHead> head = ReadWebKitRecord(bytes);
+    close(fd);
+    // The browser's own record: its version, type, file and folder names and the key's
+    // hash under this cache's salt all agree.
+    const auto names = [](const std::array<unsigned char, 20>& hash, std::string_view hex) {
+      if (hex.size() != 40) return false;
+      for (std::size_t i = 0; i < 20; ++i)
+        if (hex[2 * i] != kUpperHex[hash[i] >> 4] || hex[2 * i + 1] != kUpperHex[hash[i] & 15]) return false;
+      return true;
+    };
+    if (!head || head->version != folder.version || head->type != "Resource" || !names(head->hash, name) ||
+        !names(head->partition_hash, folder.partition) || !WebKitKeyMatchesSalt(*head, folder.salt) ||
+        !IsPlausibleUrl(head->identifier))
+      return r;
+    r.ok = true;
+    r.type = IsHttpUrl(head->identifier) ? kNormalCacheEntry : 0;
+    r.url = std::move(head->identifier);
     return r;
   }
   FileEntryBytes bytes(fd, size, true);
@@ -563,51 +753,129 @@ struct UrlCache::Impl {
     std::set<std::string> seen;
     for (const BrowserProfile& p : list) {
       if (p.cache_dir.empty()) continue;
-      const bool chromium = p.family == BrowserFamily::Chromium;
-      // Firefox keeps live entries in entries/; doomed/ and trash*/ are on their way out.
-      const std::string path = chromium ? p.cache_dir : p.cache_dir + "/entries";
-      if (!seen.insert(Canonical(path)).second) continue;
-      const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (fd < 0) continue;
-      CacheFolder folder;
-      folder.path = path;
-      folder.family = p.family;
-      folder.fd = fd;
-      if (!chromium) ReadMarkers(p.cache_dir, &folder);
-      const auto index_of_folder = static_cast<std::uint32_t>(folders.size());
-      folders.push_back(std::move(folder));
-
-      const int dup_fd = dup(fd);
-      DIR* dir = dup_fd >= 0 ? fdopendir(dup_fd) : nullptr;
-      if (!dir) {
-        if (dup_fd >= 0) close(dup_fd);
+      if (p.family == BrowserFamily::WebKit) {
+        for (CacheFolder& folder : WebKitFolders(p.cache_dir)) ScanFolder(std::move(folder), seen, &jobs);
         continue;
       }
-      const std::size_t first = jobs.size();
-      std::unordered_map<std::uint64_t, std::uint8_t> companions;
-      while (dirent* e = readdir(dir)) {
-        if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
-        const std::string_view name = e->d_name;
-        if (chromium) {
-          if (const std::uint8_t kind = ChromiumCompanionKind(name)) {
-            companions[HexValue(name.substr(0, 16))] |= kind;
-            continue;
-          }
-        }
-        if (chromium ? !IsChromiumEntryName(name) : !IsFirefoxEntryName(name)) continue;
-        jobs.push_back({index_of_folder, std::string(name)});
-      }
-      closedir(dir);
-      if (!companions.empty()) {
-        for (std::size_t j = first; j < jobs.size(); ++j) {
-          const auto it = companions.find(HexValue(std::string_view(jobs[j].name).substr(0, 16)));
-          if (it != companions.end()) jobs[j].companions = it->second;
-        }
-      }
-      std::sort(jobs.begin() + static_cast<std::ptrdiff_t>(first), jobs.end(),
-                [](const Job& a, const Job& b) { return a.name < b.name; });
+      CacheFolder folder;
+      // Firefox keeps live entries in entries/; doomed/ and trash*/ are on their way out.
+      folder.path = p.family == BrowserFamily::Chromium ? p.cache_dir : p.cache_dir + "/entries";
+      folder.family = p.family;
+      if (p.family == BrowserFamily::Firefox) ReadMarkers(p.cache_dir, &folder);
+      ScanFolder(std::move(folder), seen, &jobs);
     }
     return jobs;
+  }
+
+  // The record folders of a WebKit network cache, in name order:
+  // "Version <n>/Records/<partition hash>/Resource", each with its version's salt. Other
+  // record types (SubResources, LinkPreload) are the browser's notes, not cached responses.
+  static std::vector<CacheFolder> WebKitFolders(const std::string& cache_dir) {
+    std::vector<CacheFolder> found;
+    std::vector<std::string> versions = SortedNames(cache_dir, DT_DIR);
+    for (const std::string& version_name : versions) {
+      constexpr std::string_view kPrefix = "Version ";
+      const std::string_view number = std::string_view(version_name).substr(kPrefix.size());
+      if (version_name.compare(0, kPrefix.size(), kPrefix) != 0 || number.empty() || number.size() > 4 ||
+          !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        continue;
+      const std::string version_dir = cache_dir + "/" + version_name;
+      std::string salt = ReadSalt(version_dir + "/salt");
+      if (salt.size() != 8) continue;  // WebKit itself would start this version afresh
+      for (const std::string& partition : SortedNames(version_dir + "/Records", DT_DIR)) {
+        if (!IsFirefoxEntryName(partition)) continue;  // 40 uppercase hex digits
+        CacheFolder folder;
+        folder.path = version_dir + "/Records/" + partition + "/Resource";
+        folder.family = BrowserFamily::WebKit;
+        folder.version = static_cast<std::uint32_t>(std::strtoul(std::string(number).c_str(), nullptr, 10));
+        folder.salt = salt;
+        folder.partition = partition;
+        folder.blobs_path = version_dir + "/Blobs";
+        found.push_back(std::move(folder));
+      }
+    }
+    return found;
+  }
+
+  static std::string ReadSalt(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return {};
+    struct stat st;
+    char salt[9];
+    const ssize_t got = RegularFileSize(fd, &st) && st.st_size == 8 ? pread(fd, salt, sizeof salt, 0) : -1;
+    close(fd);
+    return got == 8 ? std::string(salt, 8) : std::string();
+  }
+
+  // The names of a folder's entries of one type, sorted.
+  static std::vector<std::string> SortedNames(const std::string& path, unsigned char type) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(path.c_str());
+    if (!dir) return names;
+    while (dirent* e = readdir(dir)) {
+      const std::string_view name = e->d_name;
+      if (name == "." || name == "..") continue;
+      unsigned char t = e->d_type;
+      if (t == DT_UNKNOWN) {
+        struct stat st;
+        if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        t = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+      }
+      if (t == type) names.emplace_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // Opens one folder, keeps it, and adds its entry files to `jobs` in name order.
+  void ScanFolder(CacheFolder folder, std::set<std::string>& seen, std::vector<Job>* jobs_out) {
+    std::vector<Job>& jobs = *jobs_out;
+    if (!seen.insert(Canonical(folder.path)).second) return;
+    const int fd = open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    folder.fd = fd;
+    const BrowserFamily family = folder.family;
+    const auto index_of_folder = static_cast<std::uint32_t>(folders.size());
+    folders.push_back(std::move(folder));
+
+    const int dup_fd = dup(fd);
+    DIR* dir = dup_fd >= 0 ? fdopendir(dup_fd) : nullptr;
+    if (!dir) {
+      if (dup_fd >= 0) close(dup_fd);
+      return;
+    }
+    const std::size_t first = jobs.size();
+    std::unordered_map<std::uint64_t, std::uint8_t> companions;
+    std::unordered_set<std::string> blobs;
+    while (dirent* e = readdir(dir)) {
+      if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+      const std::string_view name = e->d_name;
+      if (family == BrowserFamily::Chromium) {
+        if (const std::uint8_t kind = ChromiumCompanionKind(name)) {
+          companions[HexValue(name.substr(0, 16))] |= kind;
+          continue;
+        }
+        if (!IsChromiumEntryName(name)) continue;
+      } else if (family == BrowserFamily::WebKit && name.size() == 45 && name.substr(40) == "-blob") {
+        blobs.emplace(name.substr(0, 40));
+        continue;
+      } else if (!IsFirefoxEntryName(name)) {
+        continue;
+      }
+      jobs.push_back({index_of_folder, std::string(name)});
+    }
+    closedir(dir);
+    for (std::size_t j = first; j < jobs.size() && !(companions.empty() && blobs.empty()); ++j) {
+      if (family == BrowserFamily::WebKit) {
+        if (blobs.count(jobs[j].name)) jobs[j].companions = kBlobCompanion;
+        continue;
+      }
+      const auto it = companions.find(HexValue(std::string_view(jobs[j].name).substr(0, 16)));
+      if (it != companions.end()) jobs[j].companions = it->second;
+    }
+    std::sort(jobs.begin() + static_cast<std::ptrdiff_t>(first), jobs.end(),
+              [](const Job& a, const Job& b) { return a.name < b.name; });
   }
 
   static void ReadMarkers(const std::string& cache2, CacheFolder* folder) {
@@ -688,10 +956,24 @@ struct UrlCache::Impl {
 
   // Removes one entry's files; false when one could not be removed. Companions the
   // listing did not see are tried only with `every_companion`.
-  bool RemoveEntry(const EntryRef& ref, bool every_companion) const {
+  // A WebKit record's body blob is a hard link into the version's blob store; the store's
+  // file of a body no other record links is added to `orphans`, for SweepBlobs.
+  bool RemoveEntry(const EntryRef& ref, bool every_companion, std::vector<ino_t>* orphans) const {
     const CacheFolder& folder = folders[ref.folder];
-    char name[kNameCapacity + 3];
+    char name[kNameCapacity + 6];
     std::memcpy(name, ref.name.data(), ref.name_length);
+    if (folder.family == BrowserFamily::WebKit) {
+      name[ref.name_length] = '\0';
+      bool all = unlinkat(folder.fd, name, 0) == 0;
+      if (!every_companion && !(ref.companions & kBlobCompanion)) return all;
+      std::memcpy(name + ref.name_length, "-blob", 6);
+      struct stat st;
+      if (fstatat(folder.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return all && errno == ENOENT;
+      if (!S_ISREG(st.st_mode)) return all;  // not WebKit's: left alone
+      if (unlinkat(folder.fd, name, 0) != 0) return errno == ENOENT && all;
+      if (st.st_nlink == 2 && orphans) orphans->push_back(st.st_ino);
+      return all;
+    }
     if (folder.family != BrowserFamily::Chromium) {
       name[ref.name_length] = '\0';
       return unlinkat(folder.fd, name, 0) == 0;
@@ -709,6 +991,24 @@ struct UrlCache::Impl {
       if (unlinkat(folder.fd, name, 0) != 0 && errno != ENOENT) all = false;
     }
     return all;
+  }
+
+  // The blob-store files whose last record link was just removed: WebKit drops them at its
+  // next start; the body goes with its record now. A file is removed only when it is the one
+  // that was linked and nothing links it any more.
+  static void SweepBlobs(const CacheFolder& folder, const std::vector<ino_t>& orphans) {
+    if (orphans.empty() || folder.blobs_path.empty()) return;
+    const std::unordered_set<ino_t> wanted(orphans.begin(), orphans.end());
+    DIR* dir = opendir(folder.blobs_path.c_str());
+    if (!dir) return;
+    while (dirent* e = readdir(dir)) {
+      if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN) continue;
+      if (!wanted.count(e->d_ino)) continue;
+      struct stat st;
+      if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (S_ISREG(st.st_mode) && st.st_nlink == 1 && wanted.count(st.st_ino)) unlinkat(dirfd(dir), e->d_name, 0);
+    }
+    closedir(dir);
   }
 
   // Companions that appeared after the listing, of entries just removed: one pass over the
@@ -735,7 +1035,10 @@ struct UrlCache::Impl {
     const auto it = index.find(url);
     if (it == index.end()) return false;
     bool all = true;
-    for (std::uint32_t r = it->second.first; r != UINT32_MAX; r = refs[r].next) all &= RemoveEntry(refs[r], true);
+    std::vector<std::vector<ino_t>> orphans(folders.size());
+    for (std::uint32_t r = it->second.first; r != UINT32_MAX; r = refs[r].next)
+      all &= RemoveEntry(refs[r], true, &orphans[refs[r].folder]);
+    for (std::size_t f = 0; f < folders.size(); ++f) SweepBlobs(folders[f], orphans[f]);
     index.erase(it);
     return all;
   }
@@ -757,8 +1060,10 @@ struct UrlCache::Impl {
     std::vector<std::vector<std::uint32_t>> failed(folders.size());
     auto work = [&](std::size_t f) {
       if (by_folder[f].empty()) return;
+      std::vector<ino_t> orphans;
       for (const auto& [r, u] : by_folder[f])
-        if (!RemoveEntry(refs[r], false)) failed[f].push_back(u);
+        if (!RemoveEntry(refs[r], false, &orphans)) failed[f].push_back(u);
+      SweepBlobs(folders[f], orphans);
       if (folders[f].family != BrowserFamily::Chromium) return;
       std::unordered_set<std::uint64_t> removed;
       removed.reserve(by_folder[f].size());

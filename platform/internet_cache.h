@@ -1,9 +1,11 @@
 // The browsers' HTTP caches seen as one URL cache: an ordered listing of entries (source
 // URL and entry type) over every profile of every known browser, and deletion by source
-// URL. Chromium-family "simple" caches and Firefox-family cache2 folders are read in place;
-// nothing is copied, and only the few bytes that hold an entry's key are read.
+// URL. Chromium-family "simple" caches, Firefox-family cache2 folders and WebKit network
+// caches are read in place; nothing is copied, and only the few bytes that hold an entry's
+// key are read.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -99,6 +101,38 @@ std::optional<FirefoxKey> ParseFirefoxKey(std::string_view key);
 
 // A Firefox entry's file name: SHA-1 of the key in 40 uppercase hex digits.
 std::string FirefoxEntryHash(std::string_view key);
+
+// A WebKit network cache record ("Version N/Records/<partition>/<type>/<hash>"): the
+// record's metadata, little-endian and unaligned: storage version, the key (partition,
+// type, identifier and range as strings: length, 8-bit flag, characters; a length of
+// 0xffffffff is a null string), the key's hash and partition hash, then time stamp, header
+// hash and size, body hash and size, whether the body is inline, and a checksum; the
+// response header follows, then the body unless it lives in the blob store.
+struct WebKitRecordHead {
+  std::uint32_t version = 0;
+  std::string partition;
+  std::string type;        // "Resource" for an HTTP response
+  std::string identifier;  // the URL for a Resource
+  std::optional<std::string> range;
+  std::array<unsigned char, 20> hash{};
+  std::array<unsigned char, 20> partition_hash{};
+  std::array<unsigned char, 20> body_hash{};
+  std::uint64_t body_size = 0;
+  bool body_inline = false;
+};
+
+std::optional<WebKitRecordHead> ReadWebKitRecord(const EntryBytes& file);
+
+// The same reader over an open file: one small read at its start, more only for long keys.
+std::optional<WebKitRecordHead> ReadWebKitRecordFile(int fd);
+
+// Whether the record's key hashes to its stored hash under the cache's 8-byte salt (the
+// "salt" file of the version folder), by the rule of current WebKit (the strings one after
+// another) or of older ones (each non-null string with a NUL after it).
+bool WebKitKeyMatchesSalt(const WebKitRecordHead& record, std::string_view salt);
+
+// 40 uppercase hex digits, as WebKit names record files and partition folders.
+std::string UpperHex(std::span<const unsigned char> bytes);
 
 // The lowercase hex SHA-1 of `data` (exposed for tests of the file-name rules).
 std::string Sha1Hex(std::string_view data);

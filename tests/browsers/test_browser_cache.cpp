@@ -1,8 +1,8 @@
-// Chromium and Firefox ESR load a small site from loopback, in a network namespace that has
-// nothing but loopback, with their home in a sandbox. The cache listing must then show
-// exactly what they cached; the cleaning spares the keep list; and on the next visit the
-// server sees requests for exactly the deleted URLs, while the kept ones come from the
-// browsers' caches.
+// Chromium and Firefox ESR, then GNOME Web, Falkon and qutebrowser one by one, load a small
+// site from loopback, in a network namespace that has nothing but loopback, with their home
+// in a sandbox. The cache listing must then show exactly what they cached; the cleaning
+// spares the keep list; and on the next visit the server sees requests for exactly the
+// deleted URLs, while the kept ones come from the browsers' caches.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -53,9 +53,9 @@ int RunShell(const std::string& command) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }
 
-// Why the test cannot run here, or the empty text.
+// Why no test can run here, or the empty text.
 std::string MissingPrerequisite() {
-  for (const char* program : {"chromium", "firefox-esr", "python3", "unshare", "ip", "timeout"})
+  for (const char* program : {"python3", "unshare", "ip", "timeout"})
     if (FindProgram(program).empty()) return std::string(program) + " is not installed";
   if (access(TIDREX_SITE_SERVER, R_OK) != 0) return "the site server script is missing";
   const std::string ip = FindProgram("ip");
@@ -109,6 +109,26 @@ user_pref("network.predictor.enabled", false);
 user_pref("network.prefetch-next", false);
 )";
 
+std::set<std::string> Urls(const std::set<std::string>& paths) {
+  std::set<std::string> urls;
+  for (const auto& p : paths) urls.insert(kOrigin + p);
+  return urls;
+}
+
+// The entries of one browser family, as the cache service lists them.
+std::multiset<std::string> ListedBy(platform::BrowserFamily family) {
+  std::vector<platform::BrowserProfile> profiles;
+  for (auto& p : platform::FindBrowserProfiles())
+    if (p.family == family) profiles.push_back(p);
+  platform::UrlCache cache(profiles);
+  std::multiset<std::string> urls;
+  for (const auto& e : cache.List()) {
+    EXPECT_EQ(e.entry_type, platform::kNormalCacheEntry) << e.source_url;
+    urls.insert(e.source_url);
+  }
+  return urls;
+}
+
 class BrowserCacheTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -144,30 +164,12 @@ class BrowserCacheTest : public ::testing::Test {
     return requests;
   }
 
-  static std::set<std::string> Urls(const std::set<std::string>& paths) {
-    std::set<std::string> urls;
-    for (const auto& p : paths) urls.insert(kOrigin + p);
-    return urls;
-  }
-
-  // The entries of one browser family, as the cache service lists them.
-  static std::multiset<std::string> ListedBy(platform::BrowserFamily family) {
-    std::vector<platform::BrowserProfile> profiles;
-    for (auto& p : platform::FindBrowserProfiles())
-      if (p.family == family) profiles.push_back(p);
-    platform::UrlCache cache(profiles);
-    std::multiset<std::string> urls;
-    for (const auto& e : cache.List()) {
-      EXPECT_EQ(e.entry_type, platform::kNormalCacheEntry) << e.source_url;
-      urls.insert(e.source_url);
-    }
-    return urls;
-  }
-
   Sandbox box;
 };
 
 TEST_F(BrowserCacheTest, CleaningDeletesExactlyWhatTheNextVisitFetchesAgain) {
+  for (const char* program : {"chromium", "firefox-esr"})
+    if (FindProgram(program).empty()) GTEST_SKIP() << program << " is not installed";
   const std::set<std::string> all(kPaths.begin(), kPaths.end());
   std::set<std::string> deleted;
   for (const auto& p : kPaths)
@@ -218,6 +220,140 @@ TEST_F(BrowserCacheTest, CleaningDeletesExactlyWhatTheNextVisitFetchesAgain) {
   EXPECT_EQ(second["firefox"], deleted) << Sandbox::ReadFile(box.Path("work/firefox.log"));
   EXPECT_TRUE(second["other"].empty());
 }
+
+// ---- The browsers without a headless mode, each on an Xvfb of its own ----------------------
+
+constexpr const char* kWindowVisitScript = R"SH(#!/bin/bash
+# window_visit.sh BROWSER LOG REQUESTS: serve the site on loopback; let BROWSER load it on an
+# Xvfb of its own until the server has seen REQUESTS requests (at most 60 s), give it time
+# to write its cache, and ask it to quit as a user would.
+set -u
+ip link set lo up || exit 3
+python3 "$SITE_SERVER" "$SITE_DIR" 8765 "$2" &
+server=$!
+Xvfb ":$DISPLAY_NUM" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+for i in $(seq 100); do
+  (exec 3<>/dev/tcp/127.0.0.1/8765) 2>/dev/null && [ -e "/tmp/.X11-unix/X$DISPLAY_NUM" ] && break
+  sleep 0.1
+done
+export DISPLAY=":$DISPLAY_NUM" QTWEBENGINE_DISABLE_SANDBOX=1
+url=http://127.0.0.1:8765/index.html
+bus=
+case "$1" in
+  epiphany)
+    dbus-daemon --session --nofork --nopidfile --address="unix:path=$WORK/bus" >/dev/null 2>&1 &
+    bus=$!
+    for i in $(seq 100); do [ -e "$WORK/bus" ] && break; sleep 0.1; done
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$WORK/bus" GSETTINGS_BACKEND=memory       WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1 WEBKIT_DISABLE_COMPOSITING_MODE=1       setsid epiphany-browser "$url" >>"$WORK/$1.log" 2>&1 &
+    ;;
+  falkon) setsid falkon --no-remote --no-extensions "$url" >>"$WORK/$1.log" 2>&1 & ;;
+  qutebrowser) setsid qutebrowser "$url" >>"$WORK/$1.log" 2>&1 & ;;
+esac
+browser=$!
+for i in $(seq 600); do
+  [ "$(wc -l <"$2")" -ge "$3" ] && break
+  sleep 0.1
+done
+sleep 3
+# Falkon dies on SIGTERM without writing its stores: it gets Ctrl+Q, as from a user.
+if [ "$1" = falkon ]; then
+  xdotool search --onlyvisible --class falkon windowfocus key --clearmodifiers ctrl+q >/dev/null 2>&1
+else
+  kill -TERM "$browser"
+fi
+for i in $(seq 200); do kill -0 "$browser" 2>/dev/null || break; sleep 0.1; done
+kill -KILL -- "-$browser" 2>/dev/null
+kill "$server" "$xvfb" $bus
+wait 2>/dev/null
+exit 0
+)SH";
+
+struct WindowBrowser {
+  const char* name;     // the table's name, and the script's
+  const char* program;
+  const char* cache;    // below the sandbox: the profile's cache folder
+};
+
+std::ostream& operator<<(std::ostream& out, const WindowBrowser& b) { return out << b.name; }
+
+class OtherEnginesCacheTest : public ::testing::TestWithParam<WindowBrowser> {
+ protected:
+  void SetUp() override {
+    box.SetEnv("DISPLAY", std::nullopt);
+    box.SetEnv("WAYLAND_DISPLAY", std::nullopt);
+    box.SetEnv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+    Sandbox::WriteFile(box.Path("work/window_visit.sh"), kWindowVisitScript);
+    for (int n = 140; n < 200 && display_.empty(); ++n)
+      if (access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) != 0) display_ = std::to_string(n);
+  }
+
+  // One visit; returns the paths the server was asked for.
+  std::set<std::string> Visit(const std::string& name, std::size_t requests) {
+    const std::string log = box.Path("work/" + name + ".log");
+    Sandbox::WriteFile(log, "");
+    const std::string command = "env SITE_SERVER='" + std::string(TIDREX_SITE_SERVER) + "' SITE_DIR='" +
+                                std::string(TIDREX_SITE_DIR) + "' WORK='" + box.Path("work") + "' DISPLAY_NUM=" +
+                                display_ + " " + g_unshare + " bash '" + box.Path("work/window_visit.sh") + "' " +
+                                GetParam().name + " '" + log + "' " + std::to_string(requests);
+    EXPECT_EQ(RunShell(command), 0) << command;
+    std::set<std::string> paths;
+    std::istringstream lines(Sandbox::ReadFile(log));
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream words(line);
+      std::string method, path;
+      words >> method >> path;
+      paths.insert(path);
+    }
+    return paths;
+  }
+
+  Sandbox box;
+  std::string display_;
+};
+
+TEST_P(OtherEnginesCacheTest, CleaningDeletesExactlyWhatTheNextVisitFetchesAgain) {
+  const WindowBrowser& b = GetParam();
+  if (access(b.program, X_OK) != 0) GTEST_SKIP() << b.program << " is not installed";
+  for (const char* program : {"Xvfb", "xdotool", "dbus-daemon", "setsid"})
+    if (FindProgram(program).empty()) GTEST_SKIP() << program << " is not installed";
+  if (display_.empty()) GTEST_SKIP() << "no free X display number";
+  const std::set<std::string> all(kPaths.begin(), kPaths.end());
+  std::set<std::string> deleted;
+  for (const auto& p : kPaths)
+    if (!kKeptPaths.count(p)) deleted.insert(p);
+
+  ASSERT_EQ(Visit("first", all.size()), all) << Sandbox::ReadFile(box.Path(std::string("work/") + b.name + ".log"));
+  const auto profiles = platform::FindBrowserProfiles();
+  ASSERT_EQ(profiles.size(), 1u);
+  EXPECT_EQ(profiles[0].browser, b.name);
+  EXPECT_EQ(profiles[0].cache_dir, box.Path(b.cache));
+  EXPECT_FALSE(platform::IsBrowserRunning(profiles[0]));
+
+  // Exactly what it cached, every entry once.
+  const std::set<std::string> all_urls = Urls(all);
+  EXPECT_EQ(ListedBy(profiles[0].family), std::multiset<std::string>(all_urls.begin(), all_urls.end()));
+
+  std::string ini = "[Delete]\nTemporary Internet Files=Yes\n[Internet]\n";
+  int n = 0;
+  for (const auto& p : kKeptPaths) ini += "sFile" + std::to_string(n++) + "=" + kOrigin + p + "\n";
+  ini += "sFile" + std::to_string(n) + "=" + kOrigin + "/APP.js\n";
+  Sandbox::WriteFile(box.IniPath(), ini);
+  tidrex::engine::CleanInternetCache();
+  const std::vector<std::string> after = tidrex::engine::ListCacheEntries();
+  EXPECT_EQ(std::set<std::string>(after.begin(), after.end()), Urls(kKeptPaths));
+  EXPECT_EQ(after.size(), kKeptPaths.size());
+
+  EXPECT_EQ(Visit("second", deleted.size()), deleted)
+      << Sandbox::ReadFile(box.Path(std::string("work/") + b.name + ".log"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WindowBrowsers, OtherEnginesCacheTest,
+    ::testing::Values(WindowBrowser{"epiphany", "/usr/bin/epiphany-browser", "home/.cache/epiphany/WebKitCache"},
+                      WindowBrowser{"falkon", "/usr/bin/falkon", "home/.cache/falkon/default/Cache"},
+                      WindowBrowser{"qutebrowser", "/usr/bin/qutebrowser", "home/.cache/qutebrowser/webengine/Cache"}),
+    [](const ::testing::TestParamInfo<WindowBrowser>& info) { return std::string(info.param.name); });
 
 }  // namespace
 

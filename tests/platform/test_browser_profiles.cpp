@@ -64,12 +64,35 @@ TEST_F(BrowserProfilesTest, ChromiumHonoursTheXdgFoldersAndFindsACacheWithoutUse
   EXPECT_EQ(profiles[0].cache_dir, box.Path("cch/chromium/Default/Cache/Cache_Data"));
 }
 
-TEST_F(BrowserProfilesTest, EveryChromiumFamilyBrowserInTableOrder) {
-  for (const char* dir : {"vivaldi", "microsoft-edge", "BraveSoftware/Brave-Browser", "google-chrome", "chromium"})
+TEST_F(BrowserProfilesTest, EveryBrowserInTableOrder) {
+  for (const char* dir : {"opera", "vivaldi", "microsoft-edge-dev", "microsoft-edge", "BraveSoftware/Brave-Browser",
+                          "google-chrome-beta", "google-chrome", "chromium"})
     fx::MakeChromiumProfile(box, dir, "Default");
-  EXPECT_THAT(Describe(FindBrowserProfiles()),
-              ElementsAre("chromium:Default", "google-chrome:Default", "brave:Default",
-                          "microsoft-edge:Default", "vivaldi:Default"));
+  fx::MakeEpiphanyProfile(box);
+  Sandbox::MakeDirs(H(".local/share/qutebrowser/webengine"));
+  Sandbox::MakeDirs(H(".config/falkon/profiles/work"));
+  Sandbox::MakeDirs(H(".cache/falkon/default/Cache"));  // a profile with only its cache left
+  Sandbox::MakeDirs(H(".librewolf/l.default"));
+  Sandbox::WriteFile(H(".librewolf/profiles.ini"), "[Profile0]\nPath=l.default\n");
+  fx::MakeFirefoxProfile(box, "f.default");
+  const auto profiles = FindBrowserProfiles();
+  EXPECT_THAT(Describe(profiles),
+              ElementsAre("firefox:f.default", "librewolf:l.default", "chromium:Default",
+                          "google-chrome:Default", "google-chrome-beta:Default", "brave:Default",
+                          "microsoft-edge:Default", "microsoft-edge-dev:Default", "vivaldi:Default",
+                          "opera:Default", "falkon:default", "falkon:work", "qutebrowser:Default",
+                          "epiphany:Default"));
+  // Opera's profile is its user data folder; QtWebEngine and WebKit lock the profile itself.
+  EXPECT_EQ(profiles[9].profile_dir, H(".config/opera"));
+  EXPECT_EQ(profiles[9].cache_dir, H(".cache/opera/Cache/Cache_Data"));
+  EXPECT_EQ(profiles[9].lock, BrowserLock::SingletonLock);
+  EXPECT_EQ(profiles[10].cache_dir, H(".cache/falkon/default/Cache"));
+  EXPECT_EQ(profiles[11].profile_dir, H(".config/falkon/profiles/work"));
+  EXPECT_EQ(profiles[11].user_data_dir, profiles[11].profile_dir);
+  EXPECT_EQ(profiles[11].lock, BrowserLock::OpenFiles);
+  EXPECT_EQ(profiles[12].profile_dir, H(".local/share/qutebrowser/webengine"));
+  EXPECT_EQ(profiles[13].family, BrowserFamily::WebKit);
+  EXPECT_EQ(profiles[13].cache_dir, H(".cache/epiphany/WebKitCache"));
 }
 
 TEST_F(BrowserProfilesTest, FlatpakAndSnapHomesFollowTheBrowsersOwnFolders) {

@@ -15,7 +15,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
+#include "platform/internet_cache.h"
 #include "tests/platform/fs_fixtures.h"
+#include "tests/support/cache_fixtures.h"
 #include "tests/support/sandbox.h"
 
 namespace tidrex::platform {
@@ -111,11 +113,22 @@ void WriteFirefoxStore(const std::string& path, const std::vector<Row>& rows) {
             "', '/', 1900000000000, 1700000000000000, 1700000000000000, 0, 0)");
 }
 
+// libsoup's store, as GNOME Web writes it (rollback journal).
+void WriteWebKitStore(const std::string& path, const std::vector<Row>& rows) {
+  Sandbox::MakeDirs(path.substr(0, path.rfind('/')));
+  Connection db(path);
+  db.Exec("CREATE TABLE moz_cookies (id INTEGER PRIMARY KEY, name TEXT, value TEXT, host TEXT, path TEXT,"
+          " expiry INTEGER, lastAccessed INTEGER, isSecure INTEGER, isHttpOnly INTEGER, sameSite INTEGER)");
+  for (const Row& r : rows)
+    db.Exec("INSERT INTO moz_cookies(name, value, host, path, expiry, lastAccessed, isSecure, isHttpOnly, sameSite)"
+            " VALUES('" + r.name + "', 'v', '" + r.host + "', '/', 1900000000, 1700000000, 0, 0, 0)");
+}
+
 // "host name" of every row, sorted, read through SQLite so a WAL is merged.
 std::vector<std::string> RowsOf(const std::string& path, BrowserFamily family) {
   Connection db(path, SQLITE_OPEN_READONLY);
   std::vector<std::string> rows =
-      family == BrowserFamily::Firefox
+      family != BrowserFamily::Chromium
           ? db.Exec("SELECT host || ' ' || name FROM moz_cookies")
           : db.Exec("SELECT host_key || ' ' || name FROM cookies");
   std::sort(rows.begin(), rows.end());
@@ -378,6 +391,123 @@ TEST_F(CookieFolderTest, RunningBrowsersKeepTheirStoresAndEntries) {
   EXPECT_EQ(Sandbox::ReadFile(FirefoxPath()), ff);
   EXPECT_THAT(ListCookieFolder(),
               ::testing::IsSupersetOf({"site-a.test", "site-b.co.uk", "localhost"}));
+}
+
+// ---- Every browser of the table at its standard paths --------------------------------------
+
+struct BrowserRow {
+  const char* browser;
+  BrowserFamily family;
+  const char* cookies;  // below the home folder
+  const char* cache;    // below the home folder: the profile's cache folder
+};
+
+// Firefox-family profiles are registered in a profiles.ini beside their folder.
+const BrowserRow kBrowserRows[] = {
+    {"firefox", BrowserFamily::Firefox, ".var/app/org.mozilla.firefox/.mozilla/firefox/f.default/cookies.sqlite",
+     ".var/app/org.mozilla.firefox/cache/mozilla/firefox/f.default/cache2"},
+    {"firefox", BrowserFamily::Firefox, "snap/firefox/common/.mozilla/firefox/s.default/cookies.sqlite",
+     "snap/firefox/common/.cache/mozilla/firefox/s.default/cache2"},
+    {"librewolf", BrowserFamily::Firefox, ".librewolf/l.default/cookies.sqlite", ".cache/librewolf/l.default/cache2"},
+    {"librewolf", BrowserFamily::Firefox, ".config/librewolf/librewolf/x.default/cookies.sqlite",
+     ".cache/librewolf/x.default/cache2"},
+    {"librewolf", BrowserFamily::Firefox, ".var/app/io.gitlab.librewolf-community/.librewolf/l.default/cookies.sqlite",
+     ".var/app/io.gitlab.librewolf-community/cache/librewolf/l.default/cache2"},
+    {"waterfox", BrowserFamily::Firefox, ".waterfox/w.default/cookies.sqlite", ".cache/waterfox/w.default/cache2"},
+    {"floorp", BrowserFamily::Firefox, ".floorp/f.default/cookies.sqlite", ".cache/floorp/f.default/cache2"},
+    {"zen", BrowserFamily::Firefox, ".zen/z.Default (release)/cookies.sqlite", ".cache/zen/z.Default (release)/cache2"},
+    {"chromium", BrowserFamily::Chromium, ".var/app/org.chromium.Chromium/config/chromium/Default/Cookies",
+     ".var/app/org.chromium.Chromium/cache/chromium/Default/Cache/Cache_Data"},
+    {"google-chrome-beta", BrowserFamily::Chromium, ".config/google-chrome-beta/Default/Cookies",
+     ".cache/google-chrome-beta/Default/Cache/Cache_Data"},
+    {"google-chrome-unstable", BrowserFamily::Chromium, ".config/google-chrome-unstable/Profile 1/Cookies",
+     ".cache/google-chrome-unstable/Profile 1/Cache/Cache_Data"},
+    {"microsoft-edge-beta", BrowserFamily::Chromium, ".config/microsoft-edge-beta/Default/Cookies",
+     ".cache/microsoft-edge-beta/Default/Cache/Cache_Data"},
+    {"microsoft-edge-dev", BrowserFamily::Chromium, ".config/microsoft-edge-dev/Default/Network/Cookies",
+     ".cache/microsoft-edge-dev/Default/Cache/Cache_Data"},
+    {"opera", BrowserFamily::Chromium, ".config/opera/Cookies", ".cache/opera/Cache/Cache_Data"},
+    {"opera-beta", BrowserFamily::Chromium, ".config/opera-beta/Cookies", ".cache/opera-beta/Cache/Cache_Data"},
+    {"opera-developer", BrowserFamily::Chromium, ".config/opera-developer/Cookies",
+     ".cache/opera-developer/Cache/Cache_Data"},
+    {"falkon", BrowserFamily::Chromium, ".config/falkon/profiles/default/Cookies", ".cache/falkon/default/Cache"},
+    {"qutebrowser", BrowserFamily::Chromium, ".local/share/qutebrowser/webengine/Cookies",
+     ".cache/qutebrowser/webengine/Cache"},
+    {"konqueror", BrowserFamily::Chromium, ".local/share/konqueror/QtWebEngine/Default/Cookies",
+     ".cache/konqueror/QtWebEngine/Default/Cache"},
+    {"epiphany", BrowserFamily::WebKit, ".local/share/epiphany/cookies.sqlite", ".cache/epiphany/WebKitCache"},
+    {"epiphany", BrowserFamily::WebKit, ".var/app/org.gnome.Epiphany/data/epiphany/cookies.sqlite",
+     ".var/app/org.gnome.Epiphany/cache/epiphany/WebKitCache"},
+};
+
+std::string Parent(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+TEST(BrowserTable, EachBrowsersStoreAndCacheAreListedAndCleanedAtItsStandardPaths) {
+  namespace fx = tidrex::testing;
+  const std::vector<std::string> urls = {"http://site-a.test/a.css", "https://www.site-b.test/b.js"};
+  for (const BrowserRow& row : kBrowserRows) {
+    SCOPED_TRACE(std::string(row.browser) + " " + row.cookies);
+    Sandbox box;
+    const std::string cookies = box.Path(std::string("home/") + row.cookies);
+    const std::string cache = box.Path(std::string("home/") + row.cache);
+    const std::vector<Row> rows = {{".site-a.test", "a", ""}, {"www.site-b.test", "b", ""}};
+    std::vector<std::string> entry_files;
+    if (row.family == BrowserFamily::Firefox) {
+      const std::string profile = Parent(cookies);
+      Sandbox::WriteFile(Parent(profile) + "/profiles.ini",
+                         "[Profile0]\nIsRelative=1\nPath=" + profile.substr(profile.rfind('/') + 1) + "\n");
+      WriteFirefoxStore(cookies, rows);
+      for (const std::string& u : urls) entry_files.push_back(fx::WriteFirefoxEntry(cache, fx::FirefoxKeyOf(u)));
+    } else if (row.family == BrowserFamily::Chromium) {
+      WriteChromiumStore(cookies, rows);
+      for (const std::string& u : urls) entry_files.push_back(fx::WriteChromiumEntry(cache, fx::ChromiumGetKey(u)));
+    } else {
+      WriteWebKitStore(cookies, rows);
+      for (const std::string& u : urls) entry_files.push_back(fx::WriteWebKitRecord(cache, u));
+    }
+
+    const std::vector<BrowserProfile> profiles = FindBrowserProfiles();
+    ASSERT_EQ(profiles.size(), 1u);
+    EXPECT_EQ(profiles[0].browser, row.browser);
+    EXPECT_EQ(profiles[0].family, row.family);
+    EXPECT_EQ(profiles[0].cache_dir, cache);
+    EXPECT_FALSE(IsBrowserRunning(profiles[0]));
+
+    UrlCache url_cache(profiles);
+    std::vector<std::string> listed;
+    for (const UrlCacheEntry& e : url_cache.List()) listed.push_back(e.source_url);
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, urls);
+    EXPECT_TRUE(url_cache.Delete(urls[0]));
+    EXPECT_FALSE(Sandbox::Exists(entry_files[0]));
+    EXPECT_TRUE(Sandbox::Exists(entry_files[1]));
+
+    const std::vector<CookieStore> stores = FindCookieStores();
+    ASSERT_EQ(stores.size(), 1u);
+    EXPECT_EQ(stores[0].path, cookies);
+    EXPECT_THAT(ListCookieSites(stores).sites, ElementsAre("site-a.test", "site-b.test"));
+    EXPECT_EQ(DeleteCookieSites(stores, {"site-a.test"}).rows_deleted, 1u);
+    EXPECT_THAT(RowsOf(cookies, row.family), ElementsAre("www.site-b.test b"));
+  }
+}
+
+TEST(BrowserTable, ABrowserWithoutALockRunsWhileAProcessHoldsAFileOfItsProfile) {
+  Sandbox box;
+  WriteWebKitStore(box.Path("home/.local/share/epiphany/cookies.sqlite"), {{"site-a.test", "a", ""}});
+  WriteChromiumStore(box.Path("home/.local/share/qutebrowser/webengine/Cookies"), {{"site-a.test", "q", ""}});
+  // A neighbour's open file is not the browser's.
+  LockHolder elsewhere(box.Path("home/.local/share/epiphany-other"));
+  for (const CookieStore& s : FindCookieStores()) EXPECT_FALSE(s.browser_running) << s.path;
+
+  LockHolder epiphany(box.Path("home/.local/share/epiphany/ephy-history.db"));
+  std::vector<CookieStore> stores = FindCookieStores();
+  ASSERT_EQ(stores.size(), 2u);
+  EXPECT_TRUE(stores[1].browser_running) << stores[1].path;   // epiphany comes last in the table
+  EXPECT_FALSE(stores[0].browser_running) << stores[0].path;  // qutebrowser
+  EXPECT_EQ(DeleteCookieSites(stores, {"site-a.test"}).stores_left, 1u);
+  EXPECT_THAT(RowsOf(stores[1].path, BrowserFamily::WebKit), ElementsAre("site-a.test a"));
+  epiphany.Release();
+  EXPECT_FALSE(FindCookieStores()[1].browser_running);
 }
 
 }  // namespace

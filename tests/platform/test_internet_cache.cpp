@@ -205,6 +205,85 @@ TEST(FirefoxKeys, TagsComeBeforeTheUrlAndDoubledCommasBelongToTheTag) {
   for (const char* no_url : {"a,", "a", "a,:", "", "a,:https://x.test/a b"}) EXPECT_FALSE(ParseFirefoxKey(no_url)) << no_url;
 }
 
+// ---- WebKit reader --------------------------------------------------------------------
+
+TEST(WebKitRecordReader, ReadsTheKeyAndChecksItsHashUnderTheCachesSalt) {
+  const std::string url = "https://site.test/app.js?v=2";
+  for (const bool old_rule : {false, true}) {
+    fx::WebKitRecordOptions o;
+    o.old_hash_rule = old_rule;
+    o.partition = "other.test";
+    const std::string file = fx::WebKitRecordFile(url, std::string(300, 'b'), o);
+    RecordingBytes bytes(file);
+    auto head = ReadWebKitRecord(bytes);
+    ASSERT_TRUE(head) << old_rule;
+    EXPECT_EQ(head->version, 17u);
+    EXPECT_EQ(head->partition, "other.test");
+    EXPECT_EQ(head->type, "Resource");
+    EXPECT_EQ(head->identifier, url);
+    EXPECT_FALSE(head->range);
+    EXPECT_TRUE(head->body_inline);
+    EXPECT_EQ(head->body_size, 300u);
+    EXPECT_EQ(fx::UpperHexOf(std::string(head->hash.begin(), head->hash.end())),
+              fx::UpperHexOf(fx::WebKitKeyHash(url, o)));
+    EXPECT_EQ(bytes.out_of_range, 0);
+    EXPECT_LT(bytes.bytes_read, 200u) << "the body is never read";
+    EXPECT_TRUE(WebKitKeyMatchesSalt(*head, fx::kWebKitSalt));
+    EXPECT_FALSE(WebKitKeyMatchesSalt(*head, "12345678"));
+    EXPECT_FALSE(WebKitKeyMatchesSalt(*head, "short"));
+  }
+  // A body in the blob store leaves only the header in the record.
+  fx::WebKitRecordOptions blob;
+  blob.body_in_blob = true;
+  auto head = ReadWebKitRecord(SpanEntryBytes(fx::WebKitRecordFile(url, std::string(9000, 'b'), blob)));
+  ASSERT_TRUE(head);
+  EXPECT_FALSE(head->body_inline);
+  EXPECT_EQ(head->body_size, 9000u);
+
+  // Strings of 16-bit characters come back as UTF-8.
+  std::string wide = fx::WebKitRecordFile(url, "x");
+  const std::size_t at = wide.find(url) - 5;  // length and flag of the identifier
+  std::string utf16;
+  fx::PutLe32(&utf16, 3);
+  utf16.push_back('\0');
+  for (const char16_t c : std::u16string(u"h\u00e9\u4e2d")) fx::Put(&utf16, c, 2, false);
+  wide.replace(at, 5 + url.size(), utf16);
+  head = ReadWebKitRecord(SpanEntryBytes(wide));
+  ASSERT_TRUE(head);
+  EXPECT_EQ(head->identifier, "h\xc3\xa9\xe4\xb8\xad");
+}
+
+TEST(WebKitRecordReader, TruncatedAndLyingRecordsAreRejectedWithoutReadingPastTheEnd) {
+  const std::string url = "https://site.test/a.css";
+  const std::string file = fx::WebKitRecordFile(url, "body");
+  for (std::size_t n = 0; n < file.size(); ++n) {
+    RecordingBytes bytes(std::string_view(file).substr(0, n));
+    EXPECT_FALSE(ReadWebKitRecord(bytes)) << n;  // an inline body must end the file exactly
+    EXPECT_EQ(bytes.out_of_range, 0) << n;
+  }
+  EXPECT_TRUE(ReadWebKitRecord(SpanEntryBytes(file)));
+  EXPECT_FALSE(ReadWebKitRecord(SpanEntryBytes(file + "x")));
+
+  // A string length the file cannot back is never allocated or read.
+  std::string huge = file;
+  const std::size_t at = huge.find(url) - 5;
+  huge[at] = huge[at + 1] = huge[at + 2] = '\xf0';
+  RecordingBytes bytes(huge);
+  EXPECT_FALSE(ReadWebKitRecord(bytes));
+  EXPECT_LT(bytes.bytes_read, 64u);
+
+  std::string bad_flag = file;
+  bad_flag[at + 4] = 2;  // the 8-bit flag is a bool
+  EXPECT_FALSE(ReadWebKitRecord(SpanEntryBytes(bad_flag)));
+  std::string null_url = file;
+  null_url.replace(at, 5 + url.size(), "\xff\xff\xff\xff");
+  EXPECT_FALSE(ReadWebKitRecord(SpanEntryBytes(null_url)));
+  std::string lone_surrogate = file;
+  lone_surrogate.replace(at, 5 + url.size(), std::string("\x01\0\0\0\0\x00\xdc", 7));
+  EXPECT_FALSE(ReadWebKitRecord(SpanEntryBytes(lone_surrogate)));
+  EXPECT_FALSE(ReadWebKitRecord(SpanEntryBytes(fx::FirefoxEntryFile(fx::FirefoxKeyOf(url), "x"))));
+}
+
 // ---- The cache over fixture profiles ----------------------------------------------------
 
 // The URLs of `keys` in the order of their entries' file names.
@@ -475,6 +554,62 @@ TEST_F(UrlCacheTest, ExplicitProfilesAreTheOnlyOnesRead) {
   only.cache_dir = b;
   UrlCache cache({only, only});  // the same folder twice is read once
   EXPECT_THAT(Urls(cache.List()), ElementsAre("https://b.test/"));
+}
+
+TEST_F(UrlCacheTest, WebKitListsItsResponsesAndDeletesEachWithItsBody) {
+  const std::string cache = fx::MakeEpiphanyProfile(box);
+  fx::WebKitRecordOptions partitioned;
+  partitioned.partition = "top.test";
+  fx::WebKitRecordOptions blob;
+  blob.body_in_blob = true;
+  const std::string big(9000, 'z');  // two records share one stored body
+  const std::string a = fx::WriteWebKitRecord(cache, "https://a.test/", "a");
+  const std::string a2 = fx::WriteWebKitRecord(cache, "https://a.test/", "a", partitioned);
+  const std::string b = fx::WriteWebKitRecord(cache, "https://b.test/big.png", big, blob);
+  const std::string c = fx::WriteWebKitRecord(cache, "https://c.test/big.png", big, blob);
+  const std::string ftp = fx::WriteWebKitRecord(cache, "ftp://files.test/x", "f");
+  fx::WebKitRecordOptions sub;
+  sub.type = "SubResources";
+  const std::string notes = fx::WriteWebKitRecord(cache, "https://a.test/", "list", sub);
+  const std::string version = fx::WebKitVersionDir(cache);
+  const std::string blob_file = version + "/Blobs/" + fx::UpperHexOf(fx::Sha1Bytes(std::string(fx::kWebKitSalt) + big));
+  const std::string stray_blob = version + "/Blobs/" + std::string(40, 'A');
+  Sandbox::WriteFile(stray_blob, "left for the browser");
+  // Skipped: garbage, a record under another record's name, one of a version that is not
+  // its folder's, and a whole version whose salt does not hash its keys.
+  const std::string folder = a.substr(0, a.rfind('/'));
+  Sandbox::WriteFile(folder + "/" + std::string(40, 'B'), "not a record");
+  Sandbox::WriteFile(folder + "/" + std::string(40, 'C'), Sandbox::ReadFile(b));
+  fx::WebKitRecordOptions v16;
+  v16.version = 16;
+  Sandbox::WriteFile(folder + "/" + fx::UpperHexOf(fx::WebKitKeyHash("https://v16.test/")),
+                     fx::WebKitRecordFile("https://v16.test/", "x", v16));
+  fx::WriteWebKitRecord(cache, "https://v16.test/", "x", v16);
+  Sandbox::WriteFile(cache + "/Version 16/salt", "saltsalt");
+
+  UrlCache listing;
+  EXPECT_EQ(TypesByUrl(listing.List()),
+            (std::map<std::string, std::uint32_t>{{"https://a.test/", kNormalCacheEntry},
+                                                  {"https://b.test/big.png", kNormalCacheEntry},
+                                                  {"https://c.test/big.png", kNormalCacheEntry},
+                                                  {"ftp://files.test/x", 0}}));
+  EXPECT_EQ(listing.LastStats().entries, 5u);
+  EXPECT_EQ(listing.LastStats().skipped_files, 4u);
+
+  EXPECT_TRUE(listing.Delete("https://a.test/"));  // both partitions
+  EXPECT_FALSE(Sandbox::Exists(a));
+  EXPECT_FALSE(Sandbox::Exists(a2));
+  EXPECT_TRUE(Sandbox::Exists(notes));
+  EXPECT_EQ(listing.DeleteAll({"https://b.test/big.png"}), 1u);
+  EXPECT_FALSE(Sandbox::Exists(b));
+  EXPECT_FALSE(Sandbox::Exists(b + "-blob"));
+  EXPECT_TRUE(Sandbox::Exists(blob_file)) << "still the body of another record";
+  EXPECT_EQ(listing.DeleteAll({"https://c.test/big.png"}), 1u);
+  EXPECT_FALSE(Sandbox::Exists(c + "-blob"));
+  EXPECT_FALSE(Sandbox::Exists(blob_file));
+  EXPECT_TRUE(Sandbox::Exists(stray_blob));
+  EXPECT_TRUE(Sandbox::Exists(ftp));
+  EXPECT_TRUE(Sandbox::Exists(version + "/salt"));
 }
 
 }  // namespace

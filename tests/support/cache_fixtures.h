@@ -1,5 +1,6 @@
 // Browser cache fixtures written from the on-disk formats: Chromium "simple" cache entry
-// files and Firefox cache2 entry files, plus the profile folders the browsers keep them in.
+// files, Firefox cache2 entry files and WebKit network cache records, plus the profile
+// folders the browsers keep them in.
 // Header-only so that tests, benchmarks and the real-browser test share one writer.
 #pragma once
 
@@ -196,6 +197,96 @@ inline void SetMtime(const std::string& path, std::int64_t seconds) {
     throw std::runtime_error("cannot set mtime of " + path);
 }
 
+// ---- WebKit ---------------------------------------------------------------------------------
+
+inline constexpr std::string_view kWebKitSalt = "\x5a\x11\x7e\x02\x90\xab\x33\xc4";
+
+inline std::string Sha1Bytes(std::string_view data) {
+  const std::string hex = platform::Sha1Hex(data);
+  std::string bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+inline std::string UpperHexOf(std::string_view bytes) {
+  return platform::UpperHex(std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+}
+
+inline void PutWebKitString(std::string* s, std::string_view text) {
+  PutLe32(s, static_cast<std::uint32_t>(text.size()));
+  s->push_back('\1');  // 8-bit characters
+  s->append(text);
+}
+
+struct WebKitRecordOptions {
+  std::uint32_t version = 17;
+  std::string partition;            // empty: the unpartitioned cache
+  std::string type = "Resource";
+  bool old_hash_rule = false;       // NUL after each string, as older WebKit hashed keys
+  bool body_in_blob = false;
+};
+
+// The key hash and partition hash of a record, as WebKit computes them with `salt`.
+inline std::string WebKitKeyHash(std::string_view url, const WebKitRecordOptions& o = {},
+                                 std::string_view salt = kWebKitSalt) {
+  const std::string nul = o.old_hash_rule ? std::string(1, '\0') : std::string();
+  return Sha1Bytes(std::string(salt) + o.partition + nul + o.type + nul + std::string(url) + nul);
+}
+inline std::string WebKitPartitionHash(const WebKitRecordOptions& o = {}, std::string_view salt = kWebKitSalt) {
+  return Sha1Bytes(std::string(salt) + o.partition + (o.old_hash_rule ? std::string(1, '\0') : std::string()));
+}
+
+// A record file: metadata, the response header, and the body unless it is in a blob.
+inline std::string WebKitRecordFile(std::string_view url, std::string_view body, const WebKitRecordOptions& o = {},
+                                    std::string_view salt = kWebKitSalt) {
+  std::string s;
+  PutLe32(&s, o.version);
+  PutWebKitString(&s, o.partition);
+  PutWebKitString(&s, o.type);
+  PutWebKitString(&s, url);
+  PutLe32(&s, 0xffffffffu);  // no range
+  s += WebKitKeyHash(url, o, salt);
+  s += WebKitPartitionHash(o, salt);
+  PutLe64(&s, 0x41d9a0b0c0000000ULL);  // time stamp, a double
+  const std::string header = "\x20\0\0\0\x01" + std::string(url) + "\x09\0\0\0\x01text/html";
+  s += Sha1Bytes(header);
+  PutLe64(&s, header.size());
+  s += Sha1Bytes(std::string(salt) + std::string(body));
+  PutLe64(&s, body.size());
+  s.push_back(o.body_in_blob ? '\0' : '\1');
+  s += Sha1Bytes(s);  // the checksum: not checked by the reader
+  s += header;
+  if (!o.body_in_blob) s.append(body);
+  return s;
+}
+
+// A WebKit network cache below `cache_dir` (".../WebKitCache"): the version folder with its
+// salt, created on first use.
+inline std::string WebKitVersionDir(const std::string& cache_dir, std::uint32_t version = 17,
+                                    std::string_view salt = kWebKitSalt) {
+  const std::string dir = cache_dir + "/Version " + std::to_string(version);
+  if (!Sandbox::Exists(dir + "/salt")) {
+    Sandbox::WriteFile(dir + "/salt", std::string(salt));
+    Sandbox::MakeDirs(dir + "/Blobs");
+  }
+  return dir;
+}
+
+// Writes the record of `url`; returns its path. A body in a blob is written to the blob
+// store and hard-linked beside the record, as WebKit does.
+inline std::string WriteWebKitRecord(const std::string& cache_dir, std::string_view url,
+                                     std::string_view body = "body", const WebKitRecordOptions& o = {}) {
+  const std::string version = WebKitVersionDir(cache_dir, o.version);
+  const std::string folder = version + "/Records/" + UpperHexOf(WebKitPartitionHash(o)) + "/" + o.type;
+  const std::string path = folder + "/" + UpperHexOf(WebKitKeyHash(url, o));
+  Sandbox::WriteFile(path, WebKitRecordFile(url, body, o));
+  if (o.body_in_blob) {
+    const std::string blob = version + "/Blobs/" + UpperHexOf(Sha1Bytes(std::string(kWebKitSalt) + std::string(body)));
+    if (!Sandbox::Exists(blob)) Sandbox::WriteFile(blob, std::string(body));
+    if (link(blob.c_str(), (path + "-blob").c_str()) != 0) throw std::runtime_error("cannot link " + blob);
+  }
+  return path;
+}
+
 // ---- Profiles -----------------------------------------------------------------------------
 
 // A Chromium-family profile in the standard places; returns its cache folder.
@@ -203,6 +294,15 @@ inline std::string MakeChromiumProfile(const Sandbox& box, const std::string& di
                                        const std::string& profile = "Default") {
   Sandbox::MakeDirs(box.Path("home/.config/" + dir + "/" + profile));
   const std::string cache = box.Path("home/.cache/" + dir + "/" + profile + "/Cache/Cache_Data");
+  Sandbox::MakeDirs(cache);
+  return cache;
+}
+
+// GNOME Web's profile: cookies in the XDG data folder, the network cache in the cache
+// folder. Returns the cache folder (".../WebKitCache").
+inline std::string MakeEpiphanyProfile(const Sandbox& box) {
+  Sandbox::MakeDirs(box.Path("home/.local/share/epiphany"));
+  const std::string cache = box.Path("home/.cache/epiphany/WebKitCache");
   Sandbox::MakeDirs(cache);
   return cache;
 }
