@@ -200,18 +200,7 @@ def without_tray(binary, icon, shots):
 
 def main():
     x_session.TOOLS.extend(["openbox", "xprop", "convert"])
-    args = x_session.arguments(__doc__)
-    if isinstance(args, int):
-        return args
-    binary, icon, shots = args
-    try:
-        with_tray(binary, icon, shots)
-        without_tray(binary, icon, shots)
-    except Failure as e:
-        print("FAILED: %s" % e)
-        return 1
-    print("passed")
-    return 0
+    return x_session.run_checks(__doc__, with_tray, without_tray)
 
 
 if __name__ == "__main__":

@@ -22,7 +22,6 @@ import os
 import pwd
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -31,7 +30,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 import x_session  # noqa: E402
-from x_session import Failure, XSession, read_ppm, wait_for  # noqa: E402
+from x_session import Failure, XSession, read_ppm, stop, wait_for  # noqa: E402
 
 MENU = ["Change Configuration", "-", "Clean Now", "-", "Exit", "-", "Remove All Paths", "-", "About"]
 CONFIGURED = "[Delete]\nUser=No\nTemp=No\nTemporary Internet Files=No\n"
@@ -58,16 +57,6 @@ PANEL_XML = """<?xml version="1.0" encoding="UTF-8"?>
   </property>
 </channel>
 """
-
-
-def stop(proc):
-    if proc.poll() is None:
-        proc.send_signal(signal.SIGTERM)
-        try:
-            proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
 
 
 def start_bus(env, procs, user=None):
@@ -338,18 +327,7 @@ def sway_waybar(binary, icon, shots):
 
 def main():
     x_session.TOOLS[:] = ["Xvfb", "xdotool", "xwininfo", "import", "convert", "dbus-daemon", "gdbus", "xfce4-panel"]
-    args = x_session.arguments(__doc__)
-    if isinstance(args, int):
-        return args
-    binary, icon, shots = args
-    try:
-        xfce_panel(binary, icon, shots)
-        sway_waybar(binary, icon, shots)
-    except Failure as e:
-        print("FAILED: %s" % e)
-        return 1
-    print("passed")
-    return 0
+    return x_session.run_checks(__doc__, xfce_panel, sway_waybar)
 
 
 if __name__ == "__main__":

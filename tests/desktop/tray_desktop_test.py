@@ -19,7 +19,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from x_session import Failure, XSession, arguments, read_ppm, wait_for  # noqa: E402
+from x_session import Failure, XSession, read_ppm, run_checks, wait_for  # noqa: E402
 
 
 class Session(XSession):
@@ -157,18 +157,8 @@ def one_run(binary, icon, shots, tray_first, label):
 
 
 def main():
-    args = arguments(__doc__)
-    if isinstance(args, int):
-        return args
-    binary, icon, shots = args
-    try:
-        one_run(binary, icon, shots, tray_first=True, label="tray-first")
-        one_run(binary, icon, shots, tray_first=False, label="tray-late")
-    except Failure as e:
-        print("FAILED: %s" % e)
-        return 1
-    print("passed")
-    return 0
+    return run_checks(__doc__, lambda *a: one_run(*a, tray_first=True, label="tray-first"),
+                      lambda *a: one_run(*a, tray_first=False, label="tray-late"))
 
 
 if __name__ == "__main__":

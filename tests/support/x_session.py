@@ -40,6 +40,33 @@ def arguments(doc):
     return os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]), shots
 
 
+def stop(proc):
+    """Ends one process of ours: SIGTERM, then SIGKILL after 5 s."""
+    if proc.poll() is None:
+        proc.send_signal(signal.SIGTERM)
+        try:
+            proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
+def run_checks(doc, *checks):
+    """Runs each check(binary, icon, shots) in turn; the exit code: 0 when all passed, 1 at
+    the first failure, or what arguments() answered."""
+    args = arguments(doc)
+    if isinstance(args, int):
+        return args
+    try:
+        for check in checks:
+            check(*args)
+    except Failure as e:
+        print("FAILED: %s" % e)
+        return 1
+    print("passed")
+    return 0
+
+
 def read_ppm(path):
     with open(path, "rb") as f:
         data = f.read()
@@ -141,13 +168,7 @@ class XSession:
                 int(f["Height:"]), f.get("Map State:"), f.get("Override Redirect State:"))
 
     def stop(self, proc):
-        if proc.poll() is None:
-            proc.send_signal(signal.SIGTERM)
-            try:
-                proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
+        stop(proc)
 
     def close(self):
         for p in reversed(self.procs):
