@@ -84,7 +84,9 @@ void Form3c::DeleteChosen() {
   if (!folder.empty()) {
     if (folder.back() != '/') folder += '/';
     // A name that cannot be deleted stays in the folder and is listed again below.
-    for (const std::string& name : List2.Items()) engine::ShellDelete(folder + name);
+    std::vector<std::string> paths;
+    for (const std::string& name : List2.Items()) paths.push_back(folder + name);
+    engine::ShellDeleteList(paths);
   }
   List1.Clear();
   List2.Clear();
