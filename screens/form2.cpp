@@ -2,11 +2,6 @@
 
 #include "engine/cleaning_run.h"
 #include "engine/ini_settings.h"
-#include "screens/form3a.h"
-#include "screens/form4.h"
-#include "screens/form5.h"
-#include "screens/frm_path.h"
-#include "screens/frm_user.h"
 #include "shell/screen_run_ui.h"
 
 namespace tidrex::screens {
@@ -36,14 +31,13 @@ Form2::Form2()
   Check2.Click = [this] { WriteSwitch(Check2, "Temp"); };
   Check3.Click = [this] { WriteSwitch(Check3, "Temporary Internet Files"); };
 
-  constexpr int k13 = forms::kCursorArrowHourglass;
-  Command("sPaths", "View Paths", [this] { NavigateTo(FrmPathSlot(), k13); });
-  Command("sInternet", "View Cookies", [this] { NavigateTo(Form3aSlot(), k13); });
-  Command("sCookies", "User Folder", [this] { NavigateTo(FrmUserSlot(), k13); });
+  NavigationCommand("sPaths", "View Paths");
+  NavigationCommand("sInternet", "View Cookies");
+  NavigationCommand("sCookies", "User Folder");
   // "Clean Now" only opens its submenu; the clean needs the second, confirming choice.
   AddMenu("sCleana", "Clean Now").AddItem("sClean", "Are You Sure?").Click = [this] { RunClean(); };
-  Command("sHelp", "Help", [this] { NavigateTo(Form4aSlot(), k13); });
-  Command("sAbout", "About", [this] { NavigateTo(Form5Slot(), k13); });
+  NavigationCommand("sHelp", "Help");
+  NavigationCommand("sAbout", "About");
   Command("sClose", "Close", [this] { CloseCommand(); });
 }
 

@@ -6,8 +6,7 @@
 #include "platform/locations.h"
 #include "platform/notify_icon.h"
 #include "platform/shell_folders.h"
-#include "screens/form1.h"
-#include "screens/form5.h"
+#include "shell/configuration_screens.h"
 #include "shell/form10.h"
 #include "shell/form6.h"
 #include "shell/frm_unload.h"
@@ -83,7 +82,7 @@ void Form1a::Form_Load() {
   auto unset = [](const std::string& v) { return v == "0" || v.empty(); };
   if (unset(user) && unset(temp) && unset(inet)) {
     OpenBackdrop();
-    screens::Form1Slot().Get();
+    Screens().LoadStartPage();
   }
   Hide();
 }
@@ -95,8 +94,7 @@ void Form1a::mnuShow_Click(int index) {
   switch (index) {
     case 0: {
       OpenBackdrop();
-      screens::Form1& page = screens::Page::Open(screens::Form1Slot());
-      page.SetWindowState(0);
+      Screens().OpenStartPage().SetWindowState(0);
       forms::Screen::SetMousePointer(forms::kCursorDefault);
       break;
     }
@@ -123,7 +121,7 @@ void Form1a::mnuShow_Click(int index) {
     }
     case 8:
       OpenBackdrop();
-      screens::Page::Open(screens::Form5Slot());
+      Screens().OpenAboutPage();
       break;
     default:
       break;
