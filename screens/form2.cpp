@@ -2,13 +2,13 @@
 
 #include "engine/cleaning_run.h"
 #include "engine/ini_settings.h"
+#include "engine/switches.h"
 #include "shell/screen_run_ui.h"
 
 namespace tidrex::screens {
 
 namespace {
 const forms::FontSpec kBoxFont{"MS Sans Serif", 9.75, true, true};
-constexpr const char* kSection = "Delete";
 }  // namespace
 
 forms::FormSlot<Form2>& Form2Slot() {
@@ -27,9 +27,9 @@ Form2::Form2()
                       "menu in the task bar, will clean all the files without any prompt. You can "
                       "use this any time you want to clean the files.",
                       {1560, 960, 4335, 1095})) {
-  Check1.Click = [this] { WriteSwitch(Check1, "User"); };
-  Check2.Click = [this] { WriteSwitch(Check2, "Temp"); };
-  Check3.Click = [this] { WriteSwitch(Check3, "Temporary Internet Files"); };
+  Check1.Click = [this] { WriteSwitch(Check1, engine::kUserSwitch); };
+  Check2.Click = [this] { WriteSwitch(Check2, engine::kTempSwitch); };
+  Check3.Click = [this] { WriteSwitch(Check3, engine::kInternetSwitch); };
 
   NavigationCommand("sPaths", "View Paths");
   NavigationCommand("sInternet", "View Cookies");
@@ -42,22 +42,19 @@ Form2::Form2()
 }
 
 void Form2::LoadContent() {
-  const std::string file = engine::ConfigFilePath();
-  const std::string user = engine::ReadIniValue(file, kSection, "User", "0");
-  const std::string temp = engine::ReadIniValue(file, kSection, "Temp", "0");
-  const std::string internet = engine::ReadIniValue(file, kSection, "Temporary Internet Files", "0");
+  const engine::Switches switches = engine::ReadSwitches();
   // Ticking runs the click handling, which writes the same "Yes" back; anything but an exact
   // "Yes" leaves the box unticked and the file as it is.
-  if (user == "Yes") Check1.SetValue(1);
-  if (temp == "Yes") Check2.SetValue(1);
-  if (internet == "Yes") Check3.SetValue(1);
+  if (switches.user == "Yes") Check1.SetValue(1);
+  if (switches.temp == "Yes") Check2.SetValue(1);
+  if (switches.internet == "Yes") Check3.SetValue(1);
 }
 
 void Form2::WriteSwitch(const forms::CheckBox& box, const std::string& key) {
   const std::string file = engine::ConfigFilePath();
   forms::Screen::SetMousePointer(forms::kCursorArrowHourglass);
   ArmCursorRestore();
-  engine::WriteIniValue(file, kSection, key, box.Value() == 1 ? "Yes" : "No");
+  engine::WriteIniValue(file, engine::kSwitchSection, key, box.Value() == 1 ? "Yes" : "No");
 }
 
 void Form2::RunClean() {

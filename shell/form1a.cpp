@@ -3,6 +3,7 @@
 #include "engine/cleaning_run.h"
 #include "engine/ini_settings.h"
 #include "engine/path_helpers.h"
+#include "engine/switches.h"
 #include "platform/locations.h"
 #include "platform/notify_icon.h"
 #include "platform/shell_folders.h"
@@ -70,17 +71,14 @@ void Form1a::Form_Load() {
     Wbocx1.Invoke(7, {});
     Wbocx1.Invoke(6, {std::int32_t(Hwnd())});
   }
-  ini = engine::ConfigFilePath();
   Hide();
   Form6Slot().Get();
   if (ShellTrayAdd() == 1) HookWindow(Hwnd());
   forms::SetTaskVisible(false);
   forms::Screen::SetMousePointer(forms::kCursorDefault);
-  const std::string user = engine::ReadIniValue(ini, "Delete", "User", "0");
-  const std::string temp = engine::ReadIniValue(ini, "Delete", "Temp", "0");
-  const std::string inet = engine::ReadIniValue(ini, "Delete", "Temporary Internet Files", "0");
+  const engine::Switches switches = engine::ReadSwitches();
   auto unset = [](const std::string& v) { return v == "0" || v.empty(); };
-  if (unset(user) && unset(temp) && unset(inet)) {
+  if (unset(switches.user) && unset(switches.temp) && unset(switches.internet)) {
     OpenBackdrop();
     Screens().LoadStartPage();
   }
@@ -129,8 +127,7 @@ void Form1a::mnuShow_Click(int index) {
 }
 
 void Form1a::Timer2_Timer() {
-  for (forms::Form* f : forms::LoadedForms())
-    if (f->Name() != Name()) f->Unload();
+  UnloadAllForms();
   Timer2.SetEnabled(false);
 }
 
