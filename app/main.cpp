@@ -1,3 +1,7 @@
+#include "screens/navigation.h"
 #include "shell/startup.h"
 
-int main(int argc, char** argv) { return tidrex::shell::Main(argc, argv); }
+int main(int argc, char** argv) {
+  tidrex::screens::ConnectToShell();
+  return tidrex::shell::Main(argc, argv);
+}

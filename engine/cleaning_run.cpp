@@ -5,26 +5,12 @@
 #include "engine/folder_emptying.h"
 #include "engine/ini_settings.h"
 #include "engine/internet_delete.h"
+#include "engine/switches.h"
 
 namespace tidrex::engine {
 namespace {
 
 enum class Entry { kInteractive, kTray, kUnattended };
-
-struct Switches {
-  std::string user;
-  std::string temp;
-  std::string internet;
-};
-
-Switches ReadSwitches() {
-  const std::string file = ConfigFilePath();
-  Switches s;
-  s.user = ReadIniValue(file, "Delete", "User", "0");
-  s.temp = ReadIniValue(file, "Delete", "Temp", "0");
-  s.internet = ReadIniValue(file, "Delete", "Temporary Internet Files", "0");
-  return s;
-}
 
 // Any value but "0", "No" and "" selects a category; only "Yes" runs its step.
 bool Selected(const std::string& value) { return value != "0" && value != "No" && !value.empty(); }

@@ -1,6 +1,7 @@
 #include "engine/internet_keep_list.h"
 
 #include "engine/ini_settings.h"
+#include "engine/switches.h"
 #include "platform/private_profile.h"
 
 namespace tidrex::engine {
@@ -16,9 +17,7 @@ void SaveInternetKeepList(const std::vector<std::string>& entries) {
   // What the rebuilt file carries over; a missing key reads "0" and is written back as "0".
   // Values are carried over whole: a cut one written back would be lost for good.
   const std::string user_folder = ReadIniValueWhole(file, "User", "sFile0", "0");
-  const std::string temp = ReadIniValue(file, "Delete", "Temp", "0");
-  const std::string internet = ReadIniValue(file, "Delete", "Temporary Internet Files", "0");
-  const std::string user = ReadIniValue(file, "Delete", "User", "0");
+  const Switches switches = ReadSwitches();
   const std::vector<std::string> cookies = ReadIniListWhole(file, "Cookies");
 
   std::vector<platform::ProfileWrite> writes;
@@ -27,9 +26,9 @@ void SaveInternetKeepList(const std::vector<std::string>& entries) {
     writes.push_back({section, std::move(key), SanitizeIniValue(value)});
   };
   write("User", "sFile0", user_folder);
-  write("Delete", "Temp", temp);
-  write("Delete", "Temporary Internet Files", internet);
-  write("Delete", "User", user);
+  write(kSwitchSection, kTempSwitch, switches.temp);
+  write(kSwitchSection, kInternetSwitch, switches.internet);
+  write(kSwitchSection, kUserSwitch, switches.user);
   for (std::size_t i = 0; i < entries.size(); ++i) write("Internet", ListKey(i), entries[i]);
   for (std::size_t i = 0; i < cookies.size(); ++i) write("Cookies", ListKey(i), cookies[i]);
 

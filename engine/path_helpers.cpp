@@ -46,6 +46,8 @@ bool ItemExists(const std::string& path) {
 
 void ShellDelete(const std::string& path) { platform::DeletePath(path); }
 
+void ShellDeleteList(const std::vector<std::string>& paths) { platform::DeletePaths(paths); }
+
 std::string GetFolderPath(int identifier) { return platform::SpecialFolderPath(identifier); }
 
 std::string TempFolder() { return platform::EnvironmentIgnoringCase("Temp").value_or(""); }

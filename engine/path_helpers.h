@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tidrex::engine {
 
@@ -18,6 +19,8 @@ std::string LogicalDriveList();
 // Deletes files and folders silently, for good. Never follows a link below the named path
 // and never crosses into another mounted filesystem.
 void ShellDelete(const std::string& path);
+// ShellDelete of several paths as one operation, as the shell's file operation takes a list.
+void ShellDeleteList(const std::vector<std::string>& paths);
 
 // A special folder by its identifier, without a trailing "/", or the empty text.
 std::string GetFolderPath(int identifier);

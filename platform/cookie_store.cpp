@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <unordered_set>
@@ -19,9 +21,6 @@
 
 namespace tidrex::platform {
 namespace {
-
-// A URI scheme, not a folder: no real folder can be reached through this text.
-constexpr const char* kCookieFolder = "cookies://browsers";
 
 const psl_ctx_t* Psl() {
   static const psl_ctx_t* const ctx = [] {
@@ -240,11 +239,14 @@ bool ReadStoreSites(const CookieStore& store, std::set<std::string>& out) {
   return ReadSnapshotSites(store.path, table, out);
 }
 
-bool StoreHoldsAny(const CookieStore& store, const std::set<std::string>& sites) {
+// The chosen sites that the store holds; none when it cannot be read.
+std::set<std::string> HeldSites(const CookieStore& store, const std::set<std::string>& chosen) {
   std::set<std::string> found;
-  if (!ReadStoreSites(store, found)) return false;
-  return std::any_of(sites.begin(), sites.end(),
-                     [&](const std::string& s) { return found.count(s) != 0; });
+  std::set<std::string> held;
+  if (!ReadStoreSites(store, found)) return held;
+  std::set_intersection(found.begin(), found.end(), chosen.begin(), chosen.end(),
+                        std::inserter(held, held.end()));
+  return held;
 }
 
 // SQL function tidrex_doomed(host): 1 for a host of the set, compared exactly as stored.
@@ -256,8 +258,9 @@ void DoomedFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
 
 enum class WriteResult { Changed, Unchanged, Busy, Failed };
 
+// `held` is set to the chosen sites the store holds once its hosts have been read.
 WriteResult DeleteFromStore(const CookieStore& store, const std::set<std::string>& chosen,
-                            std::size_t& rows) {
+                            std::size_t& rows, std::optional<std::set<std::string>>& held) {
   unsigned char header[100];
   if (!IsRegularFile(store.path) || !ReadHeader(store.path, header)) return WriteResult::Failed;
   const CookieTable table = TableOf(store.family);
@@ -286,13 +289,19 @@ WriteResult DeleteFromStore(const CookieStore& store, const std::set<std::string
     Stmt hosts(db.get(), std::string("SELECT DISTINCT ") + table.host_column + " FROM " +
                              table.name);
     if (!hosts.ok()) return abandon(hosts.prepare_rc());
+    std::set<std::string> sites;
     while ((rc = sqlite3_step(hosts.get())) == SQLITE_ROW) {
       const unsigned char* text = sqlite3_column_text(hosts.get(), 0);
       if (!text) continue;
       std::string host(reinterpret_cast<const char*>(text));
-      if (chosen.count(CookieSiteOfHost(host))) doomed.insert(std::move(host));
+      std::string site = CookieSiteOfHost(host);
+      if (chosen.count(site)) {
+        doomed.insert(std::move(host));
+        sites.insert(std::move(site));
+      }
     }
     if (rc != SQLITE_DONE) return abandon(rc);
+    held = std::move(sites);
   }
   if (doomed.empty()) {  // a store without the chosen sites is not written at all
     db.Exec("ROLLBACK");
@@ -312,21 +321,7 @@ WriteResult DeleteFromStore(const CookieStore& store, const std::set<std::string
   return WriteResult::Changed;
 }
 
-std::string EntryNameOf(const std::string& path) {
-  const std::string folder = CookieFolderPath();
-  if (path.size() <= folder.size() + 1) return {};
-  return path.substr(folder.size() + 1);
-}
-
 }  // namespace
-
-std::string CookieFolderPath() { return kCookieFolder; }
-
-bool IsCookieFolderPath(const std::string& path) {
-  const std::string folder = CookieFolderPath();
-  if (path.compare(0, folder.size(), folder) != 0) return false;
-  return path.size() == folder.size() || path[folder.size()] == '/';
-}
 
 std::string CookieSiteOfHost(const std::string& raw) {
   std::string host = AsciiLower(raw);
@@ -396,49 +391,22 @@ CookieDeletion DeleteCookieSites(const std::vector<CookieStore>& stores,
     if (!site.empty()) chosen.insert(AsciiLower(site));
   }
   if (chosen.empty()) return result;
+  std::set<std::string> left;
   for (const CookieStore& store : stores) {
-    if (store.browser_running) {
-      // A running browser keeps its cookies in memory and would write them back.
-      if (StoreHoldsAny(store, chosen)) ++result.stores_left;
-      continue;
-    }
-    switch (DeleteFromStore(store, chosen, result.rows_deleted)) {
-      case WriteResult::Changed: ++result.stores_changed; break;
-      case WriteResult::Unchanged: break;
-      case WriteResult::Busy:
-        if (StoreHoldsAny(store, chosen)) ++result.stores_left;
-        break;
-      case WriteResult::Failed: ++result.stores_skipped; break;
-    }
+    std::optional<std::set<std::string>> held;
+    // A running browser keeps its cookies in memory and would write them back.
+    const WriteResult written = store.browser_running ? WriteResult::Busy
+                                                      : DeleteFromStore(store, chosen, result.rows_deleted, held);
+    if (written == WriteResult::Changed) ++result.stores_changed;
+    if (written == WriteResult::Changed || written == WriteResult::Unchanged) continue;
+    // Not written: what it holds of the chosen sites stays. Read only if the attempt did not.
+    if (!held) held = HeldSites(store, chosen);
+    if (written == WriteResult::Busy && !held->empty()) ++result.stores_left;
+    if (written == WriteResult::Failed) ++result.stores_skipped;
+    left.insert(held->begin(), held->end());
   }
+  result.sites_left.assign(left.begin(), left.end());
   return result;
-}
-
-std::vector<std::string> ListCookieFolder() { return ListCookieSites(FindCookieStores()).sites; }
-
-bool DeleteCookieFolderEntry(const std::string& name) {
-  if (name.empty() || name.find('/') != std::string::npos) return false;
-  const std::vector<CookieStore> stores = FindCookieStores();
-  CookieDeletion result = DeleteCookieSites(stores, {name});
-  if (result.stores_left != 0) return false;
-  const std::vector<std::string> after = ListCookieSites(stores).sites;
-  return !std::binary_search(after.begin(), after.end(), AsciiLower(name));
-}
-
-std::size_t DeleteCookieFolderPath(const std::string& path) {
-  if (!IsCookieFolderPath(path)) return 0;
-  const std::string name = EntryNameOf(path);
-  if (name.empty()) return 1;  // the folder itself stays
-  if (name.find('/') != std::string::npos) return 0;  // names nothing: entries hold nothing
-  const std::vector<CookieStore> stores = FindCookieStores();
-  // A site's name is a name: "*" and "?" are characters of it, never a pattern, or a site
-  // named "*" would take every cookie with it.
-  const std::vector<std::string> chosen{AsciiLower(name)};
-  DeleteCookieSites(stores, chosen);
-  const std::vector<std::string> after = ListCookieSites(stores).sites;
-  return static_cast<std::size_t>(std::count_if(chosen.begin(), chosen.end(), [&](const auto& s) {
-    return std::binary_search(after.begin(), after.end(), s);
-  }));
 }
 
 }  // namespace tidrex::platform

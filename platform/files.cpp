@@ -12,7 +12,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/cookie_store.h"
+#include "platform/cookie_folder.h"
 #include "platform/deletion_walk.h"
 #include "platform/locations.h"
 
@@ -201,9 +201,9 @@ bool AnyEntryMatches(const std::string& path) {
   return found;
 }
 
-size_t DeletePath(const std::string& raw, unsigned threads) {
-  // The cookie folder lives in the browsers' cookie stores, not on disk.
-  if (IsCookieFolderPath(raw)) return DeleteCookieFolderPath(raw);
+namespace {
+
+size_t DeleteOnDisk(const std::string& raw, unsigned threads) {
   if (raw.empty() || raw[0] != '/') return 0;
   std::string path = raw;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -218,6 +218,17 @@ size_t DeletePath(const std::string& raw, unsigned threads) {
   const Selection which = HasWildcard(name) ? Selection::Pattern(name) : Selection::Name(name);
   return DeleteInFolder(folder->fd(), which, rules).left;
 }
+
+}  // namespace
+
+size_t DeletePaths(const std::vector<std::string>& paths, unsigned threads) {
+  std::vector<std::string> on_disk = paths;
+  size_t left = DeletePathsOffDisk(on_disk);
+  for (const std::string& path : on_disk) left += DeleteOnDisk(path, threads);
+  return left;
+}
+
+size_t DeletePath(const std::string& path, unsigned threads) { return DeletePaths({path}, threads); }
 
 NamedFolder::~NamedFolder() {
   if (fd_ >= 0) close(fd_);

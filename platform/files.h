@@ -40,6 +40,9 @@ bool AnyEntryMatches(const std::string& path);
 // cannot be deleted is left; nothing is reported. Returns the number of entries that could
 // not be removed, for tests.
 std::size_t DeletePath(const std::string& path, unsigned threads = 1);
+// DeletePath for several paths as one operation: paths that no disk holds are deleted
+// together, the others one after another.
+std::size_t DeletePaths(const std::vector<std::string>& paths, unsigned threads = 1);
 
 // A folder by device and inode: what the refusals compare, whatever names lead to it.
 struct FolderIdentity {

@@ -36,7 +36,7 @@
 
 #include <unistd.h>
 
-#include "platform/cookie_store.h"
+#include "platform/cookie_folder.h"
 #include "platform/files.h"
 #include "platform/forms_qt_internal.h"
 #include "platform/forms_testing.h"
@@ -509,9 +509,8 @@ void FileListBox::SetPath(const std::string& folder) {
 void FileListBox::Refresh() {
   std::vector<std::string> names;
   std::error_code ec;
-  // The cookie folder is the browsers' cookie stores, listed one site per entry.
-  if (platform::IsCookieFolderPath(impl_->path)) {
-    names = platform::ListCookieFolder();
+  if (auto off_disk = platform::ListFolderOffDisk(impl_->path)) {
+    names = std::move(*off_disk);
   } else if (!impl_->path.empty()) {
     for (fs::directory_iterator it(impl_->path, ec), end; !ec && it != end; it.increment(ec)) {
       std::string n = it->path().filename().string();

@@ -1128,11 +1128,6 @@ std::vector<UrlCacheEntry> ListUrlCacheEntries() {
   return ProcessCache().List();
 }
 
-bool DeleteUrlCacheEntry(const std::string& source_url) {
-  std::lock_guard<std::mutex> lock(ProcessCacheMutex());
-  return ProcessCache().Delete(source_url);
-}
-
 std::size_t DeleteUrlCacheEntries(const std::vector<std::string>& source_urls) {
   std::lock_guard<std::mutex> lock(ProcessCacheMutex());
   return ProcessCache().DeleteAll(source_urls);

@@ -179,7 +179,6 @@ class UrlCache {
 // The process's cache, as the Windows interface keeps one: each listing refreshes the
 // URL-to-files index that the deletions after it use.
 std::vector<UrlCacheEntry> ListUrlCacheEntries();
-bool DeleteUrlCacheEntry(const std::string& source_url);
 std::size_t DeleteUrlCacheEntries(const std::vector<std::string>& source_urls);
 
 }  // namespace tidrex::platform

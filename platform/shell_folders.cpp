@@ -1,6 +1,6 @@
 #include "platform/shell_folders.h"
 
-#include "platform/cookie_store.h"
+#include "platform/cookie_folder.h"
 #include "platform/locations.h"
 
 namespace tidrex::platform {

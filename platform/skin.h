@@ -1,7 +1,7 @@
-// Stands in for the skinning control the design hosts on its start-up form: an outside
-// component that this system does not have. It takes the same calls, by dispatch
-// identifier, checks their arguments and keeps them in order; it applies no look, so the
-// program keeps the desktop's own style.
+// Stands in for the skinning control hosted on the start-up form: an outside component that
+// this system does not have. It takes the same calls, by dispatch identifier, checks their
+// arguments and keeps them in order; it applies no look, so the program keeps the desktop's
+// own style.
 #pragma once
 
 #include <cstdint>
@@ -27,13 +27,9 @@ class SkinControl {
   bool Invoke(int dispatch_id, std::vector<SkinArgument> arguments);
 
   const std::vector<SkinCall>& Calls() const { return calls_; }
-  const std::string& SkinFile() const { return skin_file_; }
-  std::int32_t AttachedWindow() const { return window_; }
 
  private:
   std::vector<SkinCall> calls_;
-  std::string skin_file_;
-  std::int32_t window_ = 0;
 };
 
 }  // namespace tidrex::platform

@@ -1,12 +1,5 @@
 #include "screens/form1.h"
 
-#include "screens/form2.h"
-#include "screens/form3a.h"
-#include "screens/form4.h"
-#include "screens/form5.h"
-#include "screens/frm_path.h"
-#include "screens/frm_user.h"
-
 namespace tidrex::screens {
 
 namespace {
@@ -30,13 +23,12 @@ Form1::Form1()
                       "information when you visit the sites again. Click on one of the options "
                       "above to get started.",
                       {1440, 840, 4575, 1335})) {
-  constexpr int k13 = forms::kCursorArrowHourglass;
-  Command("sPath", "View Paths", [this] { NavigateTo(FrmPathSlot(), k13); });
-  Command("sOptions", "Options", [this] { NavigateTo(Form2Slot(), k13); });
-  Command("sInter", "View Cookies", [this] { NavigateTo(Form3aSlot(), k13); });
-  Command("sCookies", "User Folder", [this] { NavigateTo(FrmUserSlot(), k13); });
-  Command("sHelp", "Help", [this] { NavigateTo(Form4Slot(), k13, /*stays=*/true); });
-  Command("sAbout", "About", [this] { NavigateTo(Form5Slot(), k13); });
+  NavigationCommand("sPath", "View Paths");
+  NavigationCommand("sOptions", "Options");
+  NavigationCommand("sInter", "View Cookies");
+  NavigationCommand("sCookies", "User Folder");
+  NavigationCommand("sHelp", "Help");
+  NavigationCommand("sAbout", "About");
   Command("sClose", "Close", [this] { CloseCommand(); });
 }
 

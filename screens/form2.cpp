@@ -2,18 +2,13 @@
 
 #include "engine/cleaning_run.h"
 #include "engine/ini_settings.h"
-#include "screens/form3a.h"
-#include "screens/form4.h"
-#include "screens/form5.h"
-#include "screens/frm_path.h"
-#include "screens/frm_user.h"
+#include "engine/switches.h"
 #include "shell/screen_run_ui.h"
 
 namespace tidrex::screens {
 
 namespace {
 const forms::FontSpec kBoxFont{"MS Sans Serif", 9.75, true, true};
-constexpr const char* kSection = "Delete";
 }  // namespace
 
 forms::FormSlot<Form2>& Form2Slot() {
@@ -32,39 +27,36 @@ Form2::Form2()
                       "menu in the task bar, will clean all the files without any prompt. You can "
                       "use this any time you want to clean the files.",
                       {1560, 960, 4335, 1095})) {
-  Check1.Click = [this] { WriteSwitch(Check1, "User"); };
-  Check2.Click = [this] { WriteSwitch(Check2, "Temp"); };
-  Check3.Click = [this] { WriteSwitch(Check3, "Temporary Internet Files"); };
+  Check1.Click = [this] { WriteSwitch(Check1, engine::kUserSwitch); };
+  Check2.Click = [this] { WriteSwitch(Check2, engine::kTempSwitch); };
+  Check3.Click = [this] { WriteSwitch(Check3, engine::kInternetSwitch); };
 
-  constexpr int k13 = forms::kCursorArrowHourglass;
-  Command("sPaths", "View Paths", [this] { NavigateTo(FrmPathSlot(), k13); });
-  Command("sInternet", "View Cookies", [this] { NavigateTo(Form3aSlot(), k13); });
-  Command("sCookies", "User Folder", [this] { NavigateTo(FrmUserSlot(), k13); });
+  NavigationCommand("sPaths", "View Paths");
+  NavigationCommand("sInternet", "View Cookies");
+  NavigationCommand("sCookies", "User Folder");
   // "Clean Now" only opens its submenu; the clean needs the second, confirming choice.
   AddMenu("sCleana", "Clean Now").AddItem("sClean", "Are You Sure?").Click = [this] { RunClean(); };
-  Command("sHelp", "Help", [this] { NavigateTo(Form4aSlot(), k13); });
-  Command("sAbout", "About", [this] { NavigateTo(Form5Slot(), k13); });
+  NavigationCommand("sHelp", "Help");
+  NavigationCommand("sAbout", "About");
   Command("sClose", "Close", [this] { CloseCommand(); });
 }
 
 void Form2::LoadContent() {
-  const std::string file = engine::ConfigFilePath();
-  const engine::IniOperation load(file);
-  const std::string user = engine::ReadIniValue(file, kSection, "User", "0");
-  const std::string temp = engine::ReadIniValue(file, kSection, "Temp", "0");
-  const std::string internet = engine::ReadIniValue(file, kSection, "Temporary Internet Files", "0");
+  // One reading of the file for the three switches.
+  const engine::IniOperation load(engine::ConfigFilePath());
+  const engine::Switches switches = engine::ReadSwitches();
   // Ticking runs the click handling, which writes the same "Yes" back; anything but an exact
   // "Yes" leaves the box unticked and the file as it is.
-  if (user == "Yes") Check1.SetValue(1);
-  if (temp == "Yes") Check2.SetValue(1);
-  if (internet == "Yes") Check3.SetValue(1);
+  if (switches.user == "Yes") Check1.SetValue(1);
+  if (switches.temp == "Yes") Check2.SetValue(1);
+  if (switches.internet == "Yes") Check3.SetValue(1);
 }
 
 void Form2::WriteSwitch(const forms::CheckBox& box, const std::string& key) {
   const std::string file = engine::ConfigFilePath();
   forms::Screen::SetMousePointer(forms::kCursorArrowHourglass);
   ArmCursorRestore();
-  engine::WriteIniValue(file, kSection, key, box.Value() == 1 ? "Yes" : "No");
+  engine::WriteIniValue(file, engine::kSwitchSection, key, box.Value() == 1 ? "Yes" : "No");
 }
 
 void Form2::RunClean() {

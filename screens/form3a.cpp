@@ -2,12 +2,7 @@
 
 #include "engine/internet_delete.h"
 #include "engine/internet_keep_list.h"
-#include "screens/form2.h"
-#include "screens/form3c.h"
-#include "screens/form4.h"
-#include "screens/form5.h"
-#include "screens/frm_path.h"
-#include "screens/frm_user.h"
+#include "screens/entry_lists.h"
 
 namespace tidrex::screens {
 
@@ -18,15 +13,6 @@ const forms::FontSpec kCountFont{"MS Sans Serif", 9.75, true, false};
 forms::FormSlot<Form3a>& Form3aSlot() {
   static forms::FormSlot<Form3a> slot;
   return slot;
-}
-
-bool MoveSelectedEntry(forms::ListBox& from, forms::ListBox& to) {
-  const int index = from.ListIndex();
-  if (index < 0 || index >= from.ListCount()) return false;
-  const std::string entry = from.List(index);
-  from.RemoveItem(index);
-  to.AddItem(entry);
-  return true;
 }
 
 Form3a::Form3a()
@@ -45,15 +31,13 @@ Form3a::Form3a()
   List1.DblClick = [this] { MoveDown(); };
   List2.DblClick = [this] { MoveUp(); };
 
-  constexpr int k13 = forms::kCursorArrowHourglass;
-  constexpr int k11 = forms::kCursorHourglass;
-  Command("sPath", "View Paths", [this] { NavigateTo(FrmPathSlot(), k13); });
-  Command("sOptions", "Options", [this] { NavigateTo(Form2Slot(), k11); });
-  Command("sCook", "User Folder", [this] { NavigateTo(FrmUserSlot(), k13); });
+  NavigationCommand("sPath", "View Paths");
+  NavigationCommand("sOptions", "Options");
+  NavigationCommand("sCook", "User Folder");
   Command("sDeleteCookies", "Save", [this] { Save(); });
-  Command("sCookies", "Cookies", [this] { SwitchTo(Form3cSlot()); });
-  Command("sHelp", "Help", [this] { NavigateTo(Form4cSlot(), k13); });
-  Command("sAbout", "About", [this] { NavigateTo(Form5Slot(), k13); });
+  NavigationCommand("sCookies", "Cookies");
+  NavigationCommand("sHelp", "Help");
+  NavigationCommand("sAbout", "About");
   Command("sClose", "Close", [this] { CloseWithBusyCursor(); });
 }
 

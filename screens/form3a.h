@@ -5,10 +5,6 @@
 
 namespace tidrex::screens {
 
-// The count labels reach up to the headings beside them: the designed 195 twips hold one
-// digit, and a cache easily holds tens of thousands of entries.
-inline constexpr forms::Twips kCountWidth = 735;
-
 class Form3a : public Page {
  public:
   Form3a();
@@ -35,8 +31,5 @@ class Form3a : public Page {
 };
 
 forms::FormSlot<Form3a>& Form3aSlot();
-
-// Moves the selected entry of `from` to the end of `to`; false when nothing is selected.
-bool MoveSelectedEntry(forms::ListBox& from, forms::ListBox& to);
 
 }  // namespace tidrex::screens

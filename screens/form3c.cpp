@@ -2,12 +2,7 @@
 
 #include "engine/path_helpers.h"
 #include "platform/shell_folders.h"
-#include "screens/form2.h"
-#include "screens/form3a.h"
-#include "screens/form4.h"
-#include "screens/form5.h"
-#include "screens/frm_path.h"
-#include "screens/frm_user.h"
+#include "screens/entry_lists.h"
 #include "shell/form6.h"
 
 namespace tidrex::screens {
@@ -51,15 +46,13 @@ Form3c::Form3c()
     if (MoveSelectedEntry(List2, List1)) ShowCounts();
   };
 
-  constexpr int k13 = forms::kCursorArrowHourglass;
-  constexpr int k11 = forms::kCursorHourglass;
-  Command("sPath", "View Paths", [this] { NavigateTo(FrmPathSlot(), k13); });
-  Command("sOptions", "Options", [this] { NavigateTo(Form2Slot(), k11); });
-  Command("sCook", "User Folder", [this] { NavigateTo(FrmUserSlot(), k13); });
+  NavigationCommand("sPath", "View Paths");
+  NavigationCommand("sOptions", "Options");
+  NavigationCommand("sCook", "User Folder");
   Command("sDeleteCookies", "Delete", [this] { DeleteChosen(); });
-  Command("sReturn", "Internet", [this] { SwitchTo(Form3aSlot()); });
-  Command("sHelp", "Help", [this] { NavigateTo(Form4dSlot(), k13, /*stays=*/true); });
-  Command("sAbout", "About", [this] { NavigateTo(Form5Slot(), k13); });
+  NavigationCommand("sReturn", "Internet");
+  NavigationCommand("sHelp", "Help");
+  NavigationCommand("sAbout", "About");
   Command("sClose", "Close", [this] { CloseWithBusyCursor(); });
 }
 
@@ -84,7 +77,9 @@ void Form3c::DeleteChosen() {
   if (!folder.empty()) {
     if (folder.back() != '/') folder += '/';
     // A name that cannot be deleted stays in the folder and is listed again below.
-    for (const std::string& name : List2.Items()) engine::ShellDelete(folder + name);
+    std::vector<std::string> paths;
+    for (const std::string& name : List2.Items()) paths.push_back(folder + name);
+    engine::ShellDeleteList(paths);
   }
   List1.Clear();
   List2.Clear();

@@ -1,14 +1,5 @@
 #include "screens/form4.h"
 
-#include <utility>
-
-#include "screens/form1.h"
-#include "screens/form2.h"
-#include "screens/form3a.h"
-#include "screens/form3c.h"
-#include "screens/form5.h"
-#include "screens/frm_user.h"
-
 namespace tidrex::screens {
 
 namespace {
@@ -90,44 +81,29 @@ forms::FormSlot<Form4d>& Form4dSlot() {
 InfoPage::InfoPage(Design design)
     : Page(design.name, design.caption, {400, 500, 0, "Timer2"}),
       Picture1(AddPicture("Picture1", {0, 0, 1215, 2295})),
-      Label1(AddLabel("Label1", design.text, design.text_rect)),
-      busy_cursor_(design.busy_cursor) {
-  Command("sClose", "Close", [this, open = std::move(design.open_return)] { Leave(open); });
-  Command("sAbout", "About", [this] { Leave([] { Open(Form5Slot()); }); });
-}
-
-// "Close" and "About": the navigation command with this page's busy cursor; the page always
-// unloads itself afterwards, as it is loaded afresh by every "Help".
-void InfoPage::Leave(const std::function<void()>& open_target) {
-  Navigate(open_target, busy_cursor_);
+      Label1(AddLabel("Label1", design.text, design.text_rect)) {
+  // The page always unloads itself afterwards, as it is loaded afresh by every "Help".
+  NavigationCommand("sClose", "Close");
+  NavigationCommand("sAbout", "About");
 }
 
 Form4::Form4()
     : InfoPage({"Form4", "  Varnok Tidrex----Close Will  Take You Back To Main Start Page", kForm4Text,
-                kWideText, forms::kCursorArrowHourglass, [] { Open(Form1Slot()); }}) {}
+                kWideText}) {}
 
 Form4a::Form4a()
     : InfoPage({"Form4a", "  Varnok Tidrex----Close Will  Take You Back To Options Page", kForm4aText,
-                kWideText, forms::kCursorHourglass, [] { Open(Form2Slot()); }}) {}
+                kWideText}) {}
 
 Form4b::Form4b()
-    : InfoPage({"Form4b", "  Varnok Tidrex----Close Will  Take You Back", kForm4bText, kNarrowText,
-                forms::kCursorHourglass, [] { Open(FrmUserSlot()); }}) {}
+    : InfoPage({"Form4b", "  Varnok Tidrex----Close Will  Take You Back", kForm4bText, kNarrowText}) {}
 
 Form4c::Form4c()
-    : InfoPage({"Form4c", kBackToCookies, kForm4cText, kNarrowText, forms::kCursorHourglass,
-                [] { Open(Form3aSlot()); }}) {
-  Command("sCookies", "Cookies", [this] {
-    Hide();
-    // The Internet files page is left for good; the cookie page takes its place.
-    if (Form3a* internet = Form3aSlot().Loaded()) internet->Unload();
-    Open(Form3cSlot());
-    ArmSelfUnload();
-  });
+    : InfoPage({"Form4c", kBackToCookies, kForm4cText, kNarrowText}) {
+  NavigationCommand("sCookies", "Cookies");
 }
 
 Form4d::Form4d()
-    : InfoPage({"Form4d", kBackToCookies, kForm4dText, kNarrowText, forms::kCursorHourglass,
-                [] { Open(Form3cSlot()); }}) {}
+    : InfoPage({"Form4d", kBackToCookies, kForm4dText, kNarrowText}) {}
 
 }  // namespace tidrex::screens

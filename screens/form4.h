@@ -1,8 +1,6 @@
 // The information pages: one block of help text per working page, and the way back to it.
 #pragma once
 
-#include <functional>
-
 #include "screens/page_frame.h"
 
 namespace tidrex::screens {
@@ -14,8 +12,6 @@ class InfoPage : public Page {
     const char* caption;
     const char* text;
     forms::Rect text_rect;
-    int busy_cursor;                   // for "Close" and "About"
-    std::function<void()> open_return; // the working page whose "Help" opened this one
   };
 
   std::string StatusText() override { return "Hope this information helps!"; }
@@ -25,11 +21,6 @@ class InfoPage : public Page {
 
  protected:
   explicit InfoPage(Design design);
-
- private:
-  void Leave(const std::function<void()>& open_target);
-
-  int busy_cursor_;
 };
 
 class Form4 : public InfoPage {

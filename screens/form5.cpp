@@ -1,10 +1,5 @@
 #include "screens/form5.h"
 
-#include "screens/form2.h"
-#include "screens/form3a.h"
-#include "screens/frm_path.h"
-#include "screens/frm_user.h"
-
 namespace tidrex::screens {
 
 forms::FormSlot<Form5>& Form5Slot() {
@@ -26,12 +21,10 @@ Form5::Form5()
       Label5(AddLabel("Label5", "support@example.com", {1680, 1920, 2295, 255})),
       Label3(AddLabel("Label3", "www.example.org", {4080, 1920, 2055, 255})),
       Picture1(AddPicture("Picture1", {0, 0, 1455, 2295})) {
-  constexpr int k13 = forms::kCursorArrowHourglass;
-  constexpr int k11 = forms::kCursorHourglass;
-  Command("sPath", "View Paths", [this] { NavigateTo(FrmPathSlot(), k13); });
-  Command("sOptions", "Options", [this] { NavigateTo(Form2Slot(), k11); });
-  Command("sInter", "View Cookies", [this] { NavigateTo(Form3aSlot(), k11); });
-  Command("sCookies", "User Folder", [this] { NavigateTo(FrmUserSlot(), k11); });
+  NavigationCommand("sPath", "View Paths");
+  NavigationCommand("sOptions", "Options");
+  NavigationCommand("sInter", "View Cookies");
+  NavigationCommand("sCookies", "User Folder");
   // Close does not go back to where the user came from: it closes every screen.
   Command("sClose", "Close", [this] {
     Hide();

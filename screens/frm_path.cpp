@@ -3,10 +3,6 @@
 #include "engine/ini_settings.h"
 #include "engine/path_helpers.h"
 #include "platform/shell_folders.h"
-#include "screens/form2.h"
-#include "screens/form3a.h"
-#include "screens/form5.h"
-#include "screens/frm_user.h"
 
 namespace tidrex::screens {
 
@@ -31,17 +27,16 @@ FrmPath::FrmPath()
                       "locations do not match the location of the folders on your computer, "
                       "please let me know.",
                       {4800, 120, 1335, 1935})) {
-  constexpr int k13 = forms::kCursorArrowHourglass;
   Command("sOptions", "Options", [this] {
     try {
-      NavigateTo(Form2Slot(), k13);
+      FollowNavigation("sOptions");
     } catch (...) {
     }
   });
-  Command("sInter", "View Cookies", [this] { NavigateTo(Form3aSlot(), k13); });
-  Command("sCookies", "User Folder", [this] { NavigateTo(FrmUserSlot(), k13); });
+  NavigationCommand("sInter", "View Cookies");
+  NavigationCommand("sCookies", "User Folder");
   Command("sHelp", "Help", [] {}).SetVisible(false);  // this page has no help page
-  Command("sAbout", "About", [this] { NavigateTo(Form5Slot(), k13); });
+  NavigationCommand("sAbout", "About");
   Command("sClose", "Close", [this] { CloseCommand(); });
 }
 

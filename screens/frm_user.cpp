@@ -2,11 +2,6 @@
 
 #include "engine/folder_emptying.h"
 #include "engine/ini_settings.h"
-#include "screens/form2.h"
-#include "screens/form3a.h"
-#include "screens/form4.h"
-#include "screens/form5.h"
-#include "screens/frm_path.h"
 
 namespace tidrex::screens {
 
@@ -36,13 +31,12 @@ FrmUser::FrmUser()
   Drive1.Change = [this] { DriveChanged(); };
   Dir1.Change = [this] { File1.SetPath(Dir1.Path()); };
 
-  constexpr int k13 = forms::kCursorArrowHourglass;
-  Command("sView", "View Paths", [this] { NavigateTo(FrmPathSlot(), k13); });
-  Command("sOptions", "Options", [this] { NavigateTo(Form2Slot(), k13); });
-  Command("ViewInter", "View Cookies", [this] { NavigateTo(Form3aSlot(), k13); });
+  NavigationCommand("sView", "View Paths");
+  NavigationCommand("sOptions", "Options");
+  NavigationCommand("ViewInter", "View Cookies");
   Command("sSave", "Save", [this] { Save(); });
-  Command("sHelp", "Help", [this] { NavigateTo(Form4bSlot(), k13, /*stays=*/true); });
-  Command("sAbout", "About", [this] { NavigateTo(Form5Slot(), k13); });
+  NavigationCommand("sHelp", "Help");
+  NavigationCommand("sAbout", "About");
   Command("sClose", "Close", [this] { CloseCommand(); });
 }
 

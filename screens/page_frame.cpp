@@ -1,8 +1,10 @@
 #include "screens/page_frame.h"
 
+#include <stdexcept>
 #include <utility>
 
 #include "layout/frm_size.h"
+#include "screens/navigation.h"
 #include "shell/form10.h"
 #include "shell/frm_unload.h"
 
@@ -104,6 +106,29 @@ forms::MenuItem& Page::Command(const std::string& name, const std::string& capti
   forms::MenuItem& item = AddMenu(name, caption);
   item.Click = std::move(command);
   return item;
+}
+
+forms::MenuItem& Page::NavigationCommand(const std::string& name, const std::string& caption) {
+  return Command(name, caption, [this, name] { FollowNavigation(name); });
+}
+
+void Page::FollowNavigation(const std::string& name) {
+  const NavigationRow* row = FindNavigationRow(Name(), name);
+  if (!row) throw std::logic_error(Name() + "." + name + " has no navigation row");
+  auto open_target = [row] {
+    if (row->unloads_first) {
+      if (Page* page = LoadedPage(row->unloads_first)) page->Unload();
+    }
+    OpenPage(row->target);
+  };
+  if (row->cursor != 0) {
+    Navigate(open_target, row->cursor, row->stays);
+    return;
+  }
+  // Hides this page, opens the target without touching the cursor, arms the self-unload.
+  Hide();
+  open_target();
+  ArmSelfUnload();
 }
 
 void Page::Navigate(const std::function<void()>& open_target, int cursor, bool stays) {

@@ -77,20 +77,13 @@ class Page : public forms::Form {
   forms::MenuItem& Command(const std::string& name, const std::string& caption,
                            std::function<void()> command);
 
+  // A top-level menu-bar item running this page's row of the navigation table.
+  forms::MenuItem& NavigationCommand(const std::string& name, const std::string& caption);
+  // Runs this page's navigation row for menu item `name` (screens/navigation.h).
+  void FollowNavigation(const std::string& name);
   // The navigation command: hide, busy cursor, arm the cursor-restore timer, open the
   // target, default cursor, and (unless the page stays loaded) arm the self-unload timer.
   void Navigate(const std::function<void()>& open_target, int cursor, bool stays = false);
-  template <class P>
-  void NavigateTo(forms::FormSlot<P>& slot, int cursor, bool stays = false) {
-    Navigate([&slot] { Open(slot); }, cursor, stays);
-  }
-  // Hides this page, opens the target without touching the cursor, arms the self-unload.
-  template <class P>
-  void SwitchTo(forms::FormSlot<P>& slot) {
-    Hide();
-    Open(slot);
-    self_unload_->SetEnabled(true);
-  }
 
   // "Close" on the main pages: hides this page and the backdrop, arms the close-all timer.
   void CloseCommand();

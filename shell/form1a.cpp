@@ -3,11 +3,11 @@
 #include "engine/cleaning_run.h"
 #include "engine/ini_settings.h"
 #include "engine/path_helpers.h"
+#include "engine/switches.h"
 #include "platform/locations.h"
 #include "platform/notify_icon.h"
 #include "platform/shell_folders.h"
-#include "screens/form1.h"
-#include "screens/form5.h"
+#include "shell/configuration_screens.h"
 #include "shell/form10.h"
 #include "shell/form6.h"
 #include "shell/frm_unload.h"
@@ -76,20 +76,17 @@ void Form1a::Form_Load() {
     Wbocx1.Invoke(7, {});
     Wbocx1.Invoke(6, {std::int32_t(Hwnd())});
   }
-  ini = engine::ConfigFilePath();
   Hide();
   Form6Slot().Get();
   if (ShellTrayAdd() == 1) HookWindow(Hwnd());
   forms::SetTaskVisible(false);
   forms::Screen::SetMousePointer(forms::kCursorDefault);
   const engine::IniOperation first_run_test(ini);
-  const std::string user = engine::ReadIniValue(ini, "Delete", "User", "0");
-  const std::string temp = engine::ReadIniValue(ini, "Delete", "Temp", "0");
-  const std::string inet = engine::ReadIniValue(ini, "Delete", "Temporary Internet Files", "0");
+  const engine::Switches switches = engine::ReadSwitches();
   auto unset = [](const std::string& v) { return v == "0" || v.empty(); };
-  if (unset(user) && unset(temp) && unset(inet)) {
+  if (unset(switches.user) && unset(switches.temp) && unset(switches.internet)) {
     OpenBackdrop();
-    screens::Form1Slot().Get();
+    Screens().LoadStartPage();
   }
   Hide();
 }
@@ -101,8 +98,7 @@ void Form1a::mnuShow_Click(int index) {
   switch (index) {
     case 0: {
       OpenBackdrop();
-      screens::Form1& page = screens::Page::Open(screens::Form1Slot());
-      page.SetWindowState(0);
+      Screens().OpenStartPage().SetWindowState(0);
       forms::Screen::SetMousePointer(forms::kCursorDefault);
       break;
     }
@@ -129,7 +125,7 @@ void Form1a::mnuShow_Click(int index) {
     }
     case 8:
       OpenBackdrop();
-      screens::Page::Open(screens::Form5Slot());
+      Screens().OpenAboutPage();
       break;
     default:
       break;
@@ -137,8 +133,7 @@ void Form1a::mnuShow_Click(int index) {
 }
 
 void Form1a::Timer2_Timer() {
-  for (forms::Form* f : forms::LoadedForms())
-    if (f->Name() != Name()) f->Unload();
+  UnloadAllForms();
   Timer2.SetEnabled(false);
 }
 

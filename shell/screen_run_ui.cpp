@@ -1,7 +1,7 @@
 #include "shell/screen_run_ui.h"
 
 #include "platform/forms.h"
-#include "screens/form1.h"
+#include "shell/configuration_screens.h"
 #include "shell/form10.h"
 #include "shell/form1a.h"
 
@@ -28,7 +28,7 @@ bool ScreenRunUi::BackdropVisible() {
 
 void ScreenRunUi::ShowBackdrop() { Form10Slot().Get().Show(); }
 
-void ScreenRunUi::ShowMainStartPage() { screens::Page::Open(screens::Form1Slot()); }
+void ScreenRunUi::ShowMainStartPage() { Screens().OpenStartPage(); }
 
 void ScreenRunUi::HideOptionsPage() {
   for (forms::Form* f : forms::LoadedForms())

@@ -37,6 +37,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/browser_profiles.h"
+#include "platform/cookie_folder.h"
 #include "platform/cookie_store.h"
 #include "platform/files.h"
 #include "platform/locations.h"

@@ -185,7 +185,7 @@ TEST_P(FolderEmptyingTest, RefusedFoldersAreLeftUntouched) {
   EXPECT_EQ(Sandbox::ReadFile(P("app/Skin1/Skin1.uis")), "keep");
   for (const char* rel : {"relative/keep", "temp/keep", "0/keep", "home_link"}) EXPECT_TRUE(Exists(rel)) << rel;
   // The user step's own configuration is part of what is protected.
-  if (GetParam() == Step::kTemp) EXPECT_EQ(Sandbox::ReadFile(ConfigFilePath()), before);
+  if (GetParam() == Step::kTemp) { EXPECT_EQ(Sandbox::ReadFile(ConfigFilePath()), before); }
   // Folders below home and the application folder are not refused.
   File("home/Downloads/old.iso");
   Name(P("home/Downloads"));
@@ -210,7 +210,7 @@ TEST_F(RefusalTest, SystemFoldersUnsetAndRelativeNamesAreRefused) {
   EXPECT_TRUE(IsFolderRefusedForEmptying("/usr/local/not-made-yet")) << "judged by its name";
   // Where /bin is a link (merged /usr), the folder it stands for is as vital.
   char buffer[PATH_MAX];
-  if (realpath("/bin", buffer) && std::string(buffer) != "/bin") EXPECT_TRUE(IsFolderRefusedForEmptying(buffer));
+  if (realpath("/bin", buffer) && std::string(buffer) != "/bin") { EXPECT_TRUE(IsFolderRefusedForEmptying(buffer)); }
 }
 
 // A sandbox stands in for the system tree: every folder below it is really tried, and

@@ -1,6 +1,6 @@
 // ResizeForm on real offscreen screens: this process's screen is chosen by its CTest entry
 // (640, 800 or 1024 pixels wide); each suite checks the figures of its own screen.
-#include <QApplication>
+#include <QGuiApplication>
 #include <QScreen>
 
 #include <gtest/gtest.h>
@@ -118,11 +118,3 @@ TEST(Screen1024, FactorsOfTheWidestBand) {
 
 }  // namespace
 }  // namespace tidrex::layout
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  tidrex::forms::InitializeApplication(argc, argv);
-  return RUN_ALL_TESTS();
-}

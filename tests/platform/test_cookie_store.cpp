@@ -1,5 +1,6 @@
 // The cookie folder over fixture cookie stores of both browser families, written with
 // SQLite the way the browsers write them.
+#include "platform/cookie_folder.h"
 #include "platform/cookie_store.h"
 
 #include <sqlite3.h>

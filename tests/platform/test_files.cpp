@@ -167,7 +167,7 @@ TEST_P(DeletePathTest, RootDotsAndRelativePathsAreNeverDeleted) {
   EXPECT_EQ(Delete("///"), 1u);
   EXPECT_EQ(Delete("relative/*"), 0u);
   EXPECT_EQ(Delete(""), 0u);
-  if (GetParam() == 0) EXPECT_EQ(Delete(P("t/..")), 1u);
+  if (GetParam() == 0) { EXPECT_EQ(Delete(P("t/..")), 1u); }
   EXPECT_TRUE(Exists("t"));
 }
 

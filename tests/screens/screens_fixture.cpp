@@ -14,6 +14,7 @@
 
 #include "platform/internet_cache.h"
 #include "screens/form1.h"
+#include "screens/navigation.h"
 #include "screens/page_frame.h"
 #include "shell/form10.h"
 #include "shell/form1a.h"
@@ -106,6 +107,7 @@ std::ostream& operator<<(std::ostream& os, const Message& m) {
 }
 
 ScreensTest::ScreensTest() {
+  screens::ConnectToShell();
   sandbox_.SetEnv("Temp", sandbox_.TempDir());
   forms::SetMsgBoxAnswererForTesting([this](const std::string& text, int style, const std::string& title) {
     shell::Form10* backdrop = shell::Form10Slot().Loaded();

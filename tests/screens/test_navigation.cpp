@@ -7,9 +7,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "screens/navigation.h"
 #include "screens/page_frame.h"
 #include "shell/form10.h"
 #include "tests/screens/screens_fixture.h"
+
+namespace tidrex::screens {
+// Where GoogleTest looks for a row's printer.
+std::ostream& operator<<(std::ostream& os, const NavigationRow& r) {
+  return os << r.page << "." << r.item << " -> " << r.target;
+}
+}  // namespace tidrex::screens
 
 namespace tidrex::screens_testing {
 namespace {
@@ -19,71 +27,10 @@ using ::testing::ElementsAreArray;
 
 bool IsInfoPage(const std::string& name) { return name.rfind("Form4", 0) == 0; }
 
-struct Row {
-  const char* page;
-  const char* item;
-  const char* target;
-  int cursor;  // busy cursor while the target opens; 0 where the command leaves it alone
-  bool stays;
-  int self_unload_ms;
-};
+using Row = screens::NavigationRow;
 
-std::ostream& operator<<(std::ostream& os, const Row& r) {
-  return os << r.page << "." << r.item << " -> " << r.target;
-}
-
-constexpr int k13 = forms::kCursorArrowHourglass;
-constexpr int k11 = forms::kCursorHourglass;
-
-const Row kRows[] = {
-    {"Form1", "sPath", "frmPath", k13, false, 100},
-    {"Form1", "sOptions", "Form2", k13, false, 100},
-    {"Form1", "sInter", "Form3a", k13, false, 100},
-    {"Form1", "sCookies", "frmUser", k13, false, 100},
-    {"Form1", "sHelp", "Form4", k13, true, 100},
-    {"Form1", "sAbout", "Form5", k13, false, 100},
-    {"Form2", "sPaths", "frmPath", k13, false, 50},
-    {"Form2", "sInternet", "Form3a", k13, false, 50},
-    {"Form2", "sCookies", "frmUser", k13, false, 50},
-    {"Form2", "sHelp", "Form4a", k13, false, 50},
-    {"Form2", "sAbout", "Form5", k13, false, 50},
-    {"frmPath", "sOptions", "Form2", k13, false, 500},
-    {"frmPath", "sInter", "Form3a", k13, false, 500},
-    {"frmPath", "sCookies", "frmUser", k13, false, 500},
-    {"frmPath", "sAbout", "Form5", k13, false, 500},
-    {"frmUser", "sView", "frmPath", k13, false, 500},
-    {"frmUser", "sOptions", "Form2", k13, false, 500},
-    {"frmUser", "ViewInter", "Form3a", k13, false, 500},
-    {"frmUser", "sHelp", "Form4b", k13, true, 500},
-    {"frmUser", "sAbout", "Form5", k13, false, 500},
-    {"Form5", "sPath", "frmPath", k13, false, 500},
-    {"Form5", "sOptions", "Form2", k11, false, 500},
-    {"Form5", "sInter", "Form3a", k11, false, 500},
-    {"Form5", "sCookies", "frmUser", k11, false, 500},
-    {"Form3a", "sPath", "frmPath", k13, false, 500},
-    {"Form3a", "sOptions", "Form2", k11, false, 500},
-    {"Form3a", "sCook", "frmUser", k13, false, 500},
-    {"Form3a", "sCookies", "Form3c", 0, false, 500},
-    {"Form3a", "sHelp", "Form4c", k13, false, 500},
-    {"Form3a", "sAbout", "Form5", k13, false, 500},
-    {"Form3c", "sPath", "frmPath", k13, false, 500},
-    {"Form3c", "sOptions", "Form2", k11, false, 500},
-    {"Form3c", "sCook", "frmUser", k13, false, 500},
-    {"Form3c", "sReturn", "Form3a", 0, false, 500},
-    {"Form3c", "sHelp", "Form4d", k13, true, 500},
-    {"Form3c", "sAbout", "Form5", k13, false, 500},
-    {"Form4", "sClose", "Form1", k13, false, 500},
-    {"Form4", "sAbout", "Form5", k13, false, 500},
-    {"Form4a", "sClose", "Form2", k11, false, 500},
-    {"Form4a", "sAbout", "Form5", k11, false, 500},
-    {"Form4b", "sClose", "frmUser", k11, false, 500},
-    {"Form4b", "sAbout", "Form5", k11, false, 500},
-    {"Form4c", "sClose", "Form3a", k11, false, 500},
-    {"Form4c", "sAbout", "Form5", k11, false, 500},
-    {"Form4c", "sCookies", "Form3c", 0, false, 500},
-    {"Form4d", "sClose", "Form3c", k11, false, 500},
-    {"Form4d", "sAbout", "Form5", k11, false, 500},
-};
+// The self-unload interval of each page the rows leave.
+int SelfUnloadMs(const std::string& page) { return page == "Form1" ? 100 : page == "Form2" ? 50 : 500; }
 
 class NavigationTest : public ScreensTest, public ::testing::WithParamInterface<Row> {};
 
@@ -121,22 +68,22 @@ TEST_P(NavigationTest, OpensTargetWithItsCursorAndLeavesOrKeepsThePage) {
   const std::string timer_name = IsInfoPage(row.page) ? "Timer2" : "Timer3";
   auto* self_unload = dynamic_cast<forms::Timer*>(source->FindControl(timer_name));
   ASSERT_NE(self_unload, nullptr);
-  EXPECT_EQ(self_unload->Interval(), row.self_unload_ms);
+  EXPECT_EQ(self_unload->Interval(), SelfUnloadMs(row.page));
   if (row.stays) {
     EXPECT_FALSE(self_unload->Enabled());
-    Wait(row.self_unload_ms + 200);
+    Wait(SelfUnloadMs(row.page) + 200);
     EXPECT_EQ(Loaded(row.page), source);
     EXPECT_FALSE(source->Visible());
   } else {
     EXPECT_TRUE(self_unload->Enabled());
-    EXPECT_TRUE(WaitFor([&] { return !IsLoaded(row.page); }, row.self_unload_ms + 2000));
+    EXPECT_TRUE(WaitFor([&] { return !IsLoaded(row.page); }, SelfUnloadMs(row.page) + 2000));
   }
   EXPECT_TRUE(IsShown(row.target));
   EXPECT_EQ(forms::Screen::MousePointer(), forms::kCursorDefault);
   EXPECT_TRUE(WaitFor([] { return !StatusLine().empty(); })) << "the target writes its status text";
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryRow, NavigationTest, ::testing::ValuesIn(kRows),
+INSTANTIATE_TEST_SUITE_P(EveryRow, NavigationTest, ::testing::ValuesIn(screens::NavigationRows()),
                          [](const ::testing::TestParamInfo<Row>& info) {
                            return std::string(info.param.page) + "_" + info.param.item;
                          });

@@ -9,6 +9,7 @@
 #include "engine/ini_settings.h"
 #include "platform/forms.h"
 #include "platform/forms_testing.h"
+#include "screens/navigation.h"
 #include "shell/form1a.h"
 #include "tests/support/sandbox.h"
 
@@ -23,6 +24,7 @@ struct Box {
 class ShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    screens::ConnectToShell();
     forms::SetMsgBoxAnswererForTesting([this](const std::string& text, int style, const std::string& title) {
       boxes_.push_back({text, style, title});
       return style == forms::kMbQuestionYesNo ? answer_yes_no_ : forms::kIdOk;

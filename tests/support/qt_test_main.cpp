@@ -1,4 +1,5 @@
-// One QApplication for every test of this folder (offscreen, no display needed).
+// The main of every test folder whose cases need a QApplication: one for the whole process,
+// offscreen unless the test's entry chose a platform.
 #include <QApplication>
 
 #include <gtest/gtest.h>
