@@ -9,7 +9,7 @@ namespace {
 using forms::Control;
 using forms::Twips;
 
-// Twips properties take the nearest whole value, halves to even, as the design's runtime
+// Twips properties take the nearest whole value, halves to even, as the Windows forms runtime
 // stores a scaled single.
 Twips Scaled(Twips v, double factor) { return Twips(std::nearbyint(double(v) * factor)); }
 

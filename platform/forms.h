@@ -365,7 +365,7 @@ int RunEventLoop();
 // Ends the program: RunEventLoop returns `code` (at once if it has not started yet).
 void QuitEventLoop(int code = 0);
 void DoEvents();
-void Sleep(int ms);          // blocks the thread, as the design's waits do
+void Sleep(int ms);          // blocks the thread, as the run's waits must
 void SetTaskVisible(bool visible);  // the task-list entry (skip-taskbar when false)
 
 }  // namespace tidrex::forms

@@ -100,7 +100,7 @@ std::uint32_t ToBgr(QRgb c) {
   return std::uint32_t(qRed(c)) | (std::uint32_t(qGreen(c)) << 8) | (std::uint32_t(qBlue(c)) << 16);
 }
 
-// Families that look like the design's fonts, for systems that lack them.
+// Families that look like the pages' own fonts, for systems that lack them.
 QStringList FamiliesFor(const std::string& name, QFont::StyleHint* hint) {
   QStringList f{Q(name)};
   *hint = QFont::SansSerif;
@@ -174,7 +174,7 @@ class ReturnActsAsDoubleClick : public QObject {
   }
 };
 
-// Alt, and F10 below, reach the menu bar by the keyboard as on the design's platform; the
+// Alt, and F10 below, reach the menu bar by the keyboard as on Windows; the
 // rest of the look is the platform's own style.
 class KeyboardMenuStyle : public QProxyStyle {
  public:
@@ -901,7 +901,7 @@ void Form::Unload() {
     r.pending_delete.push_back(this);
     ScheduleFlush();
   }
-  // As with the design's runtime, the program ends when its last form is unloaded.
+  // As with a forms runtime on Windows, the program ends when its last form is unloaded.
   if (r.loaded.empty()) QuitEventLoop(0);
 }
 

@@ -1,5 +1,5 @@
-// The auto-start entry. Where the design's shell writes a "Tidrex.lnk" shortcut into the
-// StartUp folder, this program writes a freedesktop autostart entry "Tidrex.desktop".
+// The auto-start entry. Where Windows has a "Tidrex.lnk" shortcut in the StartUp
+// folder, this program writes a freedesktop autostart entry "Tidrex.desktop".
 #pragma once
 
 #include <string>

@@ -319,7 +319,7 @@ TEST_F(FormsRuntime, EveryControlAndTheMenuBarWorkFromTheKeyboard) {
   p.Show();
   QWidget* window = t::WidgetOf(p);
   ASSERT_TRUE(t::WaitFor([&] { return QApplication::activeWindow() == window; }));
-  // Tab goes from the check box to the list and the folder list, in the design's order, and
+  // Tab goes from the check box to the list and the folder list, in the page's order, and
   // round again.
   t::WidgetOf(c)->setFocus(Qt::TabFocusReason);
   std::vector<QWidget*> seen;
