@@ -127,7 +127,7 @@ def with_tray(binary, icon, shots):
 
         # Options, then a clean of many files: the status line while the run blocks.
         # Enough files that emptying the folder takes a while, even on a fast disk.
-        for d in range(150):
+        for d in range(100):
             sub = os.path.join(temp, "d%03d" % d)
             os.mkdir(sub)
             for i in range(1000):
