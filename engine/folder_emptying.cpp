@@ -44,6 +44,15 @@ bool Holds(const std::vector<FolderIdentity>& chain, const std::optional<FolderI
   return id && std::find(chain.begin(), chain.end(), *id) != chain.end();
 }
 
+// The folders directly inside `folder`, on its filesystem; none when it cannot be listed.
+std::vector<platform::FsoFolder> SubfoldersOf(const std::string& folder) {
+  auto named = platform::OpenNamedFolder(folder);
+  if (!named) return {};
+  auto object = platform::FileSystemObject().GetFolder(*named, folder);
+  auto subs = object ? object->SubFolders() : std::nullopt;
+  return subs ? std::move(*subs) : std::vector<platform::FsoFolder>{};
+}
+
 // The user's own homes: $HOME and the password database's entry for the running user.
 std::vector<std::string> OwnHomes() {
   std::vector<std::string> homes{platform::HomeFolder()};
@@ -58,13 +67,7 @@ std::vector<std::string> OtherHomes(const std::string& root, const std::vector<F
   std::vector<std::string> paths;
   for (const platform::UserHome& h : platform::PasswordHomes())
     if (h.uid != geteuid()) paths.push_back(h.home);
-  const std::string home_root = Below(root, "home");
-  if (auto dir = platform::OpenNamedFolder(home_root)) {
-    platform::FileSystemObject fso;
-    if (auto folder = fso.GetFolder(*dir, home_root))
-      if (auto subs = folder->SubFolders())
-        for (const platform::FsoFolder& sub : *subs) paths.push_back(sub.Path());
-  }
+  for (const platform::FsoFolder& sub : SubfoldersOf(Below(root, "home"))) paths.push_back(sub.Path());
   std::vector<FolderIdentity> not_a_home;
   for (const char* rel : {"", "tmp", "var/tmp"})
     if (auto id = platform::IdentityOf(*rel ? Below(root, rel) : root)) not_a_home.push_back(*id);
@@ -94,13 +97,8 @@ bool IsRefused(const platform::NamedFolder& folder) {
     return true;
   }
   // "lib", "lib32", "lib64", "libx32" and whatever else a system keeps its libraries in.
-  if (auto top = platform::OpenNamedFolder(root)) {
-    platform::FileSystemObject fso;
-    if (auto folder_object = fso.GetFolder(*top, root))
-      if (auto subs = folder_object->SubFolders())
-        for (const platform::FsoFolder& sub : *subs)
-          if (sub.Name().rfind("lib", 0) == 0 && at_or_below(sub.Path())) return true;
-  }
+  for (const platform::FsoFolder& sub : SubfoldersOf(root))
+    if (sub.Name().rfind("lib", 0) == 0 && at_or_below(sub.Path())) return true;
 
   // At or above the root, the user's homes, the application folder, the folder of
   // "Clean.ini" (emptying it would wipe the settings) and /home.
